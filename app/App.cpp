@@ -1,0 +1,107 @@
+// Start-up, main loop and the frame step, in the order the rest of the program relies on.
+#include "app/App.h"
+
+#include <assimp/cimport.h>
+#include <OISKeyboard.h>
+#include <boost/timer/timer.hpp>
+
+#include <cstdio>
+#include <iostream>
+
+#include "app/FrameTime.h"
+#include "camera/HandControl.h"
+
+App::App() { running = true; }
+
+bool App::init() {
+    if (SDL_Init(SDL_INIT_VIDEO) < 0) return false;
+
+    SDL_DisplayMode mode{};
+    SDL_GetDesktopDisplayMode(0, &mode);
+    screenWidth = mode.w;
+    screenHeight = mode.h;
+
+    window = SDL_CreateWindow(kWindowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, screenWidth,
+                              screenHeight, SDL_WINDOW_FULLSCREEN | SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE);
+    if (window == nullptr) {
+        std::fprintf(stderr, "Error: cannot create the window: %s\n", SDL_GetError());
+        return false;
+    }
+    if (SDL_GL_CreateContext(window) == nullptr) {
+        std::fprintf(stderr, "Error: cannot create the OpenGL context: %s\n", SDL_GetError());
+        return false;
+    }
+    SDL_GL_SetSwapInterval(0);
+
+    input.open(window);
+
+    glewExperimental = GL_TRUE;
+    const GLenum glewResult = glewInit();
+    if (glewResult != GLEW_OK) {
+        std::fprintf(stderr, "Error: %s\n", glewGetErrorString(glewResult));
+        std::cin.get();  // keep the console open until the user has read it
+        return false;
+    }
+
+    aiLogStream stream = aiGetPredefinedLogStream(aiDefaultLogStream_STDOUT, nullptr);
+    aiAttachLogStream(&stream);
+
+    OglVertexShader vertexShader(kVertexShaderPath);
+    OglFragmentShader fragmentShader(kFragmentShaderPath);
+    program.link(vertexShader, fragmentShader);
+
+    mesh.load(program.program);
+
+    camera.viewWidth = static_cast<float>(screenWidth);
+    camera.viewHeight = static_cast<float>(screenHeight);
+    camera.updateTarget();
+    camera.locateUniforms(program.program, kCameraUniform);
+
+    light.locateUniforms(program.program, kLightUniform);
+
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LEQUAL);
+    glEnable(GL_CULL_FACE);
+    return true;  // the stages go now, fragment first; the program keeps them alive
+}
+
+void App::pollEvents() {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        if (event.type == SDL_QUIT || (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
+            running = false;
+    }
+}
+
+void App::step() {
+    input.capture();
+    if (input.keyboard != nullptr) input.keyboard->capture();
+
+    if (controller.isConnected()) {
+        frame = controller.frame(0);
+        handStep(frame, camera, light);
+    }
+
+    glUseProgram(program.program);
+    camera.update();
+    light.uploadUniforms();
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    mesh.draw();
+    SDL_GL_SwapWindow(window);
+}
+
+int App::run() {
+    if (!init()) return -1;
+
+    boost::timer::cpu_timer timer;
+    boost::timer::nanosecond_type previousWall = 0;
+    while (running) {
+        pollEvents();
+        step();
+        const boost::timer::nanosecond_type wall = timer.elapsed().wall;
+        frameTime = wallToSeconds(previousWall, wall);
+        previousWall = wall;
+    }
+    SDL_Quit();
+    return 0;
+}

@@ -1,0 +1,47 @@
+// The application object: owns everything, starts up, runs the loop, draws a frame.
+#pragma once
+
+#include <SDL.h>
+
+#include "Leap.h"
+#include "camera/LeapCam.h"
+#include "input/OisInput.h"
+#include "render/OglLight.h"
+#include "render/OglMesh.h"
+#include "render/OglShader.h"
+
+// Fields are public and in this order on purpose: construction and teardown follow it,
+// and tests drive the real object.
+class App {
+public:
+    App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    // Exit code: 0 after a normal quit, -1 when start-up failed.
+    int run();
+    // True when everything is ready to draw.
+    bool init();
+    // One frame: input, hand control, uploads, clear, draw, swap.
+    void step();
+    // Drains the window-system queue; a quit or an Escape press clears `running`.
+    void pollEvents();
+
+    bool running = false;
+    SDL_Window* window = nullptr;
+    OisInput input;
+    LeapCam camera;
+    OglProgram program;
+    OglMesh mesh;
+    OglPointLight light;
+    Leap::Frame frame;
+    Leap::Controller controller;
+    int screenWidth = 0;
+    int screenHeight = 0;
+};
+
+constexpr const char* kWindowTitle = "Oh, hello there";
+constexpr const char* kVertexShaderPath = "shaders\\simple\\ColoredPointL.vsh";
+constexpr const char* kFragmentShaderPath = "shaders\\simple\\ColoredPointL.fsh";
+constexpr const char* kCameraUniform = "MVP";
+constexpr const char* kLightUniform = "lpoint";

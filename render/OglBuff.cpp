@@ -1,0 +1,64 @@
+// Buffer upload and the indexed draw of one vertex/index pair.
+#include "render/OglBuff.h"
+
+#include <cstdint>
+#include <utility>
+
+OglBuff::OglBuff(const OglBuff& other)
+    : bufferId(other.bufferId),
+      layout(other.layout),
+      elementsPerPrimitive(other.elementsPerPrimitive),
+      byteSize(other.byteSize),
+      count(other.count),
+      stride(other.stride),
+      elementSize(other.elementSize),
+      bindTarget(other.bindTarget) {}
+
+OglBuff& OglBuff::operator=(const OglBuff& other) {
+    if (this != &other) {
+        OglBuff copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+void OglBuff::fill(const void* first, size_t elements) {
+    data = first;
+    count = static_cast<int32_t>(elements);
+    byteSize = count * 4;
+    elementsPerPrimitive = 3;
+    elementSize = 4;
+    stride = 0;
+    for (const AttribFormat& attribute : layout) stride += attribute.components;
+}
+
+void OglBuff::upload() {
+    glGenBuffers(1, &bufferId);
+    glBindBuffer(bindTarget, bufferId);
+    glBufferData(bindTarget, byteSize, data, GL_STATIC_DRAW);
+}
+
+void OglBuffVertex::bindAttributes() {
+    const GLuint n = static_cast<GLuint>(layout.size());
+    for (GLuint i = 0; i < n; ++i) glEnableVertexAttribArray(i);
+    glBindBuffer(GL_ARRAY_BUFFER, bufferId);
+    intptr_t offset = 0;
+    for (GLuint i = 0; i < n; ++i) {
+        glVertexAttribPointer(i, layout[i].components, layout[i].type, GL_FALSE, stride * elementSize,
+                              reinterpret_cast<const void*>(offset * elementSize));
+        offset += layout[i].components;
+    }
+}
+
+GLsizei drawnIndexCount(const OglBuffIndex& indices) {
+    if (indices.elementsPerPrimitive == 0) return 0;  // never filled
+    return (indices.count / indices.elementsPerPrimitive) * 3;
+}
+
+void drawIndexed(OglBuffVertex& vertices, const OglBuffIndex& indices) {
+    vertices.bindAttributes();
+    glBindBuffer(indices.bindTarget, indices.bufferId);
+    glDrawElements(GL_TRIANGLES, drawnIndexCount(indices), GL_UNSIGNED_INT, nullptr);
+    const GLuint n = static_cast<GLuint>(vertices.layout.size());
+    for (GLuint j = 0; j < n; ++j) glDisableVertexAttribArray(j);
+}

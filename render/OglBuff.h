@@ -1,0 +1,68 @@
+// Vertex and index buffers: a CPU-side array, its layout, and one GL buffer object.
+//
+// Ownership: a buffer owns its CPU arrays (copied deeply) but not its GL name. Copies share
+// the name and no GL buffer is ever deleted; they all end with the context at exit.
+#pragma once
+
+#include <GL/glew.h>
+
+#include <cstdint>
+#include <vector>
+
+struct AttribFormat {
+    GLenum type;        // GL_FLOAT for every vertex attribute
+    GLint components;
+};
+
+class OglBuff {
+public:
+    virtual void upload();
+
+    GLuint bufferId = 0;
+    const void* data = nullptr;  // first element of the derived array; read only by upload
+    std::vector<AttribFormat> layout;
+    int32_t elementsPerPrimitive = 0;
+    int32_t byteSize = 0;
+    int32_t count = 0;
+    int32_t stride = 0;        // elements per vertex
+    int32_t elementSize = 0;   // bytes per element
+    GLenum bindTarget;
+
+protected:
+    explicit OglBuff(GLenum target) : bindTarget(target) {}
+    // A copy never points into the other's array; moves keep the array and so the pointer.
+    OglBuff(const OglBuff& other);
+    OglBuff& operator=(const OglBuff& other);
+    OglBuff(OglBuff&&) = default;
+    OglBuff& operator=(OglBuff&&) = default;
+    ~OglBuff() = default;
+
+    // Sets the size fields from the element count and the layout.
+    void fill(const void* first, size_t elements);
+};
+
+class OglBuffVertex : public OglBuff {
+public:
+    OglBuffVertex() : OglBuff(GL_ARRAY_BUFFER) {}
+
+    // Records the current vertices as the buffer's contents.
+    void fill() { OglBuff::fill(vertices.data(), vertices.size()); }
+    // Points attribute i at layout entry i of this buffer.
+    void bindAttributes();
+
+    std::vector<float> vertices;
+};
+
+class OglBuffIndex : public OglBuff {
+public:
+    OglBuffIndex() : OglBuff(GL_ELEMENT_ARRAY_BUFFER) {}
+
+    void fill() { OglBuff::fill(indices.data(), indices.size()); }
+
+    std::vector<uint32_t> indices;
+};
+
+// Number of indices the draw uses: whole triangles only.
+GLsizei drawnIndexCount(const OglBuffIndex& indices);
+// Enable, point, bind the elements, draw triangles, disable.
+void drawIndexed(OglBuffVertex& vertices, const OglBuffIndex& indices);

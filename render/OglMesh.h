@@ -1,0 +1,64 @@
+// The one mesh the viewer shows: imported once, one uploaded part per triangle mesh.
+#pragma once
+
+#include <GL/glew.h>
+
+#include <vector>
+
+#include "render/OglBuff.h"
+
+struct aiScene;
+
+struct PartColor {
+    float r;
+    float g;
+    float b;
+};
+
+struct OglMeshPart {
+    OglMeshPart(OglBuffVertex vertices, OglBuffIndex indices);
+    OglMeshPart(OglBuffVertex vertices, OglBuffIndex indices, PartColor partColor);
+
+    OglBuffVertex vertexBuffer;
+    OglBuffIndex indexBuffer;
+    PartColor color;
+};
+
+// Which attributes every part carries, decided once from the first mesh.
+struct MeshFlags {
+    bool hasNormals = false;
+    bool hasColors = false;
+    bool hasTexCoords = false;
+    bool hasMaterials = false;
+};
+
+class OglMesh {
+public:
+    OglMesh() = default;
+    ~OglMesh();
+    // Owns the imported scene.
+    OglMesh(const OglMesh&) = delete;
+    OglMesh& operator=(const OglMesh&) = delete;
+
+    void load(GLuint program);
+    void draw();
+
+    bool hasNormals = false;
+    bool hasColors = false;
+    bool hasTexCoords = false;
+    bool hasMaterials = false;
+    const aiScene* scene = nullptr;
+    std::vector<OglMeshPart> parts;
+    std::vector<GLint> colorUniforms;
+};
+
+constexpr const char* kMeshPath = "obj/shapes.obj";
+// Assimp's realtime max-quality preset plus Debone.
+constexpr unsigned kImportFlags = 0x4379ECB;
+
+// CPU-side part building, no OpenGL: the flags from the first mesh, then one filled
+// (not uploaded) part per mesh that yields a triangle. Null or mesh-less scenes give none.
+MeshFlags decideFlags(const aiScene& scene);
+std::vector<OglMeshPart> buildParts(const aiScene& scene, const MeshFlags& flags);
+PartColor partColor(const aiScene& scene, unsigned materialIndex, bool hasMaterials);
+bool sceneHasMeshes(const aiScene* scene);

@@ -1,0 +1,7 @@
+// Where the tests find the repository's data and put what they want a reviewer to see.
+#pragma once
+
+#include <string>
+
+std::string sourcePath(const std::string& relative);
+std::string testOutputPath(const std::string& relative);
