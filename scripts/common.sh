@@ -1,0 +1,61 @@
+# Shared by the scripts: install what is missing, build, start a private X server.
+# Sourced, not run.
+
+HANDVIEW_PACKAGES=(
+  cmake make g++ pkg-config python3
+  libsdl2-dev libglew-dev libassimp-dev libois-dev libboost-timer-dev
+  libx11-dev libxi-dev libpng-dev libgtest-dev
+  libgl1-mesa-dri libglx-mesa0 libegl-mesa0 libegl1
+  xvfb xauth xdotool imagemagick
+)
+
+# Installs only the packages that are not there yet, so a warm machine starts at once.
+ensure_packages() {
+  local missing=()
+  local p
+  for p in "${HANDVIEW_PACKAGES[@]}" "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ "${#missing[@]}" -gt 0 ]; then
+    echo "== installing: ${missing[*]}"
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "need root to install packages (apt-get)" >&2
+      return 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+}
+
+# build_tree DIR [cmake options...]
+build_tree() {
+  local dir=$1
+  shift
+  echo "== building $dir"
+  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j"$(nproc)"
+}
+
+# Starts Xvfb on a free display; sets DISPLAY and XVFB_PID. stop_xvfb ends it.
+start_xvfb() {
+  local size=${1:-1280x720}
+  local fifo
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  local number
+  read -r -t 20 number <"$fifo" || { echo "Xvfb did not start" >&2; rm -f "$fifo"; return 1; }
+  rm -f "$fifo"
+  export DISPLAY=":$number"
+  echo "== Xvfb $size on $DISPLAY"
+}
+
+stop_xvfb() {
+  if [ -n "${XVFB_PID:-}" ]; then
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+    XVFB_PID=
+  fi
+}
