@@ -24,9 +24,9 @@ const testing::HandSpec* findHand(const DataPtr& data, int hand) {
 }
 
 const Vector* findTip(const DataPtr& data, int hand, int finger) {
-    const testing::HandSpec* spec = findHand(data, hand);
-    if (!spec || finger < 0 || finger >= static_cast<int>(spec->tips.size())) return nullptr;
-    return &spec->tips[static_cast<size_t>(finger)];
+    const testing::HandSpec* handSpec = findHand(data, hand);
+    if (!handSpec || finger < 0 || finger >= static_cast<int>(handSpec->tips.size())) return nullptr;
+    return &handSpec->tips[static_cast<size_t>(finger)];
 }
 
 // Index of the element with the smallest z, -1 for none; strict < keeps the first on ties.
@@ -70,14 +70,14 @@ FingerList::FingerList() = default;
 FingerList::FingerList(DataPtr data, int hand) : Interface(std::move(data)), hand_(hand) {}
 
 int FingerList::count() const {
-    const testing::HandSpec* spec = findHand(data_, hand_);
-    return spec ? static_cast<int>(spec->tips.size()) : 0;
+    const testing::HandSpec* handSpec = findHand(data_, hand_);
+    return handSpec ? static_cast<int>(handSpec->tips.size()) : 0;
 }
 
 Finger FingerList::frontmost() const {
-    const testing::HandSpec* spec = findHand(data_, hand_);
-    if (!spec) return Finger();
-    return (*this)[indexOfSmallestZ(spec->tips, [](const Vector& tip) { return tip.z; })];
+    const testing::HandSpec* handSpec = findHand(data_, hand_);
+    if (!handSpec) return Finger();
+    return (*this)[indexOfSmallestZ(handSpec->tips, [](const Vector& tip) { return tip.z; })];
 }
 
 Finger FingerList::operator[](int i) const {
@@ -96,13 +96,13 @@ FingerList Hand::fingers() const {
 }
 
 Vector Hand::palmPosition() const {
-    const testing::HandSpec* spec = findHand(data_, hand_);
-    return spec ? spec->palmPosition : Vector();
+    const testing::HandSpec* handSpec = findHand(data_, hand_);
+    return handSpec ? handSpec->palmPosition : Vector();
 }
 
 Vector Hand::palmNormal() const {
-    const testing::HandSpec* spec = findHand(data_, hand_);
-    return spec ? spec->palmNormal : Vector();
+    const testing::HandSpec* handSpec = findHand(data_, hand_);
+    return handSpec ? handSpec->palmNormal : Vector();
 }
 
 HandList::HandList() = default;

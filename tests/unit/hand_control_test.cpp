@@ -14,9 +14,9 @@ namespace {
 const Vector kPalmDown{0, -1, 0};
 
 HandSpec hand(int fingers, Vector palm = {0, 200, 100}, Vector normal = kPalmDown) {
-    HandSpec spec{palm, normal, {}};
-    for (int f = 0; f < fingers; ++f) spec.tips.push_back({10.0f * f, 250.0f, 20.0f - f});
-    return spec;
+    HandSpec result{palm, normal, {}};
+    for (int f = 0; f < fingers; ++f) result.tips.push_back({10.0f * f, 250.0f, 20.0f - f});
+    return result;
 }
 
 void expectNear(Vec3 actual, Vec3 expected, float tolerance = 1e-5f) {

@@ -20,33 +20,33 @@ struct MeshSpec {
 };
 
 // The scene's destructor frees everything allocated here.
-aiMesh* makeMesh(const MeshSpec& spec, float base) {
+aiMesh* makeMesh(const MeshSpec& shape, float base) {
     auto* mesh = new aiMesh;
-    mesh->mNumVertices = spec.vertices;
-    mesh->mVertices = new aiVector3D[spec.vertices];
-    for (unsigned v = 0; v < spec.vertices; ++v) mesh->mVertices[v] = aiVector3D(base + v, base + 10 * v, -float(v));
-    if (spec.normals) {
-        mesh->mNormals = new aiVector3D[spec.vertices];
-        for (unsigned v = 0; v < spec.vertices; ++v) mesh->mNormals[v] = aiVector3D(0, 1, 0);
+    mesh->mNumVertices = shape.vertices;
+    mesh->mVertices = new aiVector3D[shape.vertices];
+    for (unsigned v = 0; v < shape.vertices; ++v) mesh->mVertices[v] = aiVector3D(base + v, base + 10 * v, -float(v));
+    if (shape.normals) {
+        mesh->mNormals = new aiVector3D[shape.vertices];
+        for (unsigned v = 0; v < shape.vertices; ++v) mesh->mNormals[v] = aiVector3D(0, 1, 0);
     }
-    if (spec.colors) {
-        mesh->mColors[0] = new aiColor4D[spec.vertices];
-        for (unsigned v = 0; v < spec.vertices; ++v) mesh->mColors[0][v] = aiColor4D(0.25f, 0.5f, 0.75f, 0.1f);
+    if (shape.colors) {
+        mesh->mColors[0] = new aiColor4D[shape.vertices];
+        for (unsigned v = 0; v < shape.vertices; ++v) mesh->mColors[0][v] = aiColor4D(0.25f, 0.5f, 0.75f, 0.1f);
     }
-    if (spec.texCoords) {
-        mesh->mTextureCoords[0] = new aiVector3D[spec.vertices];
+    if (shape.texCoords) {
+        mesh->mTextureCoords[0] = new aiVector3D[shape.vertices];
         mesh->mNumUVComponents[0] = 2;
-        for (unsigned v = 0; v < spec.vertices; ++v) mesh->mTextureCoords[0][v] = aiVector3D(0.5f, 0.25f, 9.0f);
+        for (unsigned v = 0; v < shape.vertices; ++v) mesh->mTextureCoords[0][v] = aiVector3D(0.5f, 0.25f, 9.0f);
     }
-    mesh->mNumFaces = static_cast<unsigned>(spec.faces.size());
-    mesh->mFaces = spec.faces.empty() ? nullptr : new aiFace[spec.faces.size()];
-    for (size_t f = 0; f < spec.faces.size(); ++f) {
+    mesh->mNumFaces = static_cast<unsigned>(shape.faces.size());
+    mesh->mFaces = shape.faces.empty() ? nullptr : new aiFace[shape.faces.size()];
+    for (size_t f = 0; f < shape.faces.size(); ++f) {
         aiFace& face = mesh->mFaces[f];
-        face.mNumIndices = static_cast<unsigned>(spec.faces[f].size());
+        face.mNumIndices = static_cast<unsigned>(shape.faces[f].size());
         face.mIndices = new unsigned[face.mNumIndices];
-        for (unsigned i = 0; i < face.mNumIndices; ++i) face.mIndices[i] = spec.faces[f][i];
+        for (unsigned i = 0; i < face.mNumIndices; ++i) face.mIndices[i] = shape.faces[f][i];
     }
-    mesh->mMaterialIndex = spec.material;
+    mesh->mMaterialIndex = shape.material;
     return mesh;
 }
 
