@@ -22,31 +22,32 @@ size_t floatsPerVertex(const MeshFlags& flags) {
     return 3 + (flags.hasNormals ? 3 : 0) + (flags.hasColors ? 3 : 0) + (flags.hasTexCoords ? 2 : 0);
 }
 
+float* put(float* out, float a, float b, float c) {
+    out[0] = a;
+    out[1] = b;
+    out[2] = c;
+    return out + 3;
+}
+
+// Sized once and written in place: an insert per attribute cost ten times the copy itself.
 void appendVertices(const aiMesh& mesh, const MeshFlags& flags, std::vector<float>& out) {
+    const aiVector3D* normals = mesh.mNormals;
     const aiColor4D* colors = mesh.mColors[0];
     const aiVector3D* texCoords = mesh.mTextureCoords[0];
+    const size_t first = out.size();
+    out.resize(first + size_t(mesh.mNumVertices) * floatsPerVertex(flags));
+    float* o = out.data() + first;
     for (unsigned v = 0; v < mesh.mNumVertices; ++v) {
         const aiVector3D& p = mesh.mVertices[v];
-        out.insert(out.end(), {p.x, p.y, p.z});
-        if (flags.hasNormals) {
-            if (mesh.mNormals) {
-                const aiVector3D& n = mesh.mNormals[v];
-                out.insert(out.end(), {n.x, n.y, n.z});
-            } else {
-                out.insert(out.end(), {0.0f, 0.0f, 0.0f});
-            }
-        }
-        if (flags.hasColors) {
-            if (colors)
-                out.insert(out.end(), {colors[v].r, colors[v].g, colors[v].b});
-            else
-                out.insert(out.end(), {1.0f, 1.0f, 1.0f});
-        }
+        o = put(o, p.x, p.y, p.z);
+        if (flags.hasNormals)
+            o = normals ? put(o, normals[v].x, normals[v].y, normals[v].z) : put(o, 0.0f, 0.0f, 0.0f);
+        if (flags.hasColors)
+            o = colors ? put(o, colors[v].r, colors[v].g, colors[v].b) : put(o, 1.0f, 1.0f, 1.0f);
         if (flags.hasTexCoords) {
-            if (texCoords)
-                out.insert(out.end(), {texCoords[v].x, texCoords[v].y});
-            else
-                out.insert(out.end(), {0.0f, 0.0f});
+            o[0] = texCoords ? texCoords[v].x : 0.0f;
+            o[1] = texCoords ? texCoords[v].y : 0.0f;
+            o += 2;
         }
     }
 }

@@ -1,0 +1,144 @@
+// Frame time against its bound: App::step() versus a minimal renderer of the same triangles
+// (one vertex array object, one vertex and one index buffer, one draw per part), same program,
+// same uniforms, same window, frames alternating in one run.
+#include <assimp/cimport.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "app/App.h"
+
+namespace {
+
+constexpr const char* kUsage = "usage: frame_bench MODEL.obj [FRAMES]   FRAMES timed frames of each (default 200)";
+constexpr int kDefaultFrames = 200;
+constexpr int kWarmUpFrames = 10;
+
+// All parts in one buffer pair, drawn with the App's own program, camera and light.
+class MinimalRenderer {
+public:
+    MinimalRenderer(const OglMesh& mesh, GLuint program) : program_(program) {
+        colLocation_ = glGetUniformLocation(program, "col");
+        std::vector<float> vertices;
+        std::vector<uint32_t> indices;
+        size_t vertexCount = 0;
+        for (const OglMeshPart& part : mesh.parts) {
+            const GLsizei count = drawnIndexCount(part.indexBuffer);
+            draws_.push_back({count, indices.size() * sizeof(uint32_t), part.color});
+            for (GLsizei i = 0; i < count; ++i)
+                indices.push_back(static_cast<uint32_t>(part.indexBuffer.indices[i] + vertexCount));
+            vertices.insert(vertices.end(), part.vertexBuffer.vertices.begin(), part.vertexBuffer.vertices.end());
+            vertexCount += part.vertexBuffer.vertices.size() / part.vertexBuffer.stride;
+        }
+
+        glGenVertexArrays(1, &vao_);
+        glBindVertexArray(vao_);
+        GLuint buffers[2];
+        glGenBuffers(2, buffers);
+        glBindBuffer(GL_ARRAY_BUFFER, buffers[0]);
+        glBufferData(GL_ARRAY_BUFFER, vertices.size() * sizeof(float), vertices.data(), GL_STATIC_DRAW);
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffers[1]);
+        glBufferData(GL_ELEMENT_ARRAY_BUFFER, indices.size() * sizeof(uint32_t), indices.data(), GL_STATIC_DRAW);
+        if (!mesh.parts.empty()) {
+            const OglBuffVertex& layoutOf = mesh.parts.front().vertexBuffer;
+            intptr_t offset = 0;
+            for (GLuint i = 0; i < layoutOf.layout.size(); ++i) {
+                glEnableVertexAttribArray(i);
+                glVertexAttribPointer(i, layoutOf.layout[i].components, GL_FLOAT, GL_FALSE,
+                                      layoutOf.stride * sizeof(float), reinterpret_cast<const void*>(offset));
+                offset += layoutOf.layout[i].components * sizeof(float);
+            }
+        }
+        glBindVertexArray(0);
+    }
+
+    void frame(App& app) {
+        glUseProgram(program_);
+        app.camera.update();
+        app.light.uploadUniforms();
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glBindVertexArray(vao_);
+        for (const Draw& d : draws_) {
+            glUniform3f(colLocation_, d.color.r, d.color.g, d.color.b);
+            glDrawElements(GL_TRIANGLES, d.count, GL_UNSIGNED_INT, reinterpret_cast<const void*>(d.offsetBytes));
+        }
+        glBindVertexArray(0);  // the App draws without a vertex array object
+        SDL_GL_SwapWindow(app.window);
+    }
+
+private:
+    struct Draw {
+        GLsizei count;
+        uintptr_t offsetBytes;
+        PartColor color;
+    };
+    GLuint program_;
+    GLint colLocation_ = -1;
+    GLuint vao_ = 0;
+    std::vector<Draw> draws_;
+};
+
+template <typename Frame>
+double timedFrame(Frame&& frame) {
+    const bench::Clock::time_point start = bench::Clock::now();
+    frame();
+    glFinish();
+    return bench::secondsSince(start);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || argc > 3 || argv[1][0] == '-') {
+        std::fprintf(stderr, "%s\n", kUsage);
+        return 2;
+    }
+    const int frames = argc == 3 ? bench::countArgument(argv[2], kUsage) : kDefaultFrames;
+    bench::ModelDir dir(argv[1]);
+    bench::ScopedChdir inDir(dir.path());
+
+    std::unique_ptr<App> app = std::make_unique<App>();
+    {
+        bench::QuietStdout quiet;
+        if (!app->init()) bench::ModelDir::fail("App::init failed (is DISPLAY set?)");
+    }
+    MinimalRenderer minimal(app->mesh, app->program.program);
+    size_t triangles = 0;
+    for (const OglMeshPart& part : app->mesh.parts) triangles += drawnIndexCount(part.indexBuffer) / 3;
+
+    for (int i = 0; i < kWarmUpFrames; ++i) {
+        timedFrame([&] { app->step(); });
+        timedFrame([&] { minimal.frame(*app); });
+    }
+    // Alternating frame by frame, so drift in the machine's load hits both alike.
+    std::vector<double> steps, minimals;
+    for (int i = 0; i < frames; ++i) {
+        steps.push_back(timedFrame([&] { app->step(); }));
+        minimals.push_back(timedFrame([&] { minimal.frame(*app); }));
+    }
+
+    const bench::Spread s = bench::spreadOf(steps);
+    const bench::Spread m = bench::spreadOf(minimals);
+    std::printf("model %s: %zu parts, %zu triangles, %dx%d, %d frames each, alternating\n", argv[1],
+                app->mesh.parts.size(), triangles, app->screenWidth, app->screenHeight, frames);
+    std::printf("%-28s median %8.2f ms   min %8.2f ms   max %8.2f ms\n", "App::step", s.median * 1e3, s.min * 1e3,
+                s.max * 1e3);
+    std::printf("%-28s median %8.2f ms   min %8.2f ms   max %8.2f ms\n", "minimal renderer", m.median * 1e3,
+                m.min * 1e3, m.max * 1e3);
+    const double ratio = m.median > 0.0 ? s.median / m.median : 0.0;
+    std::printf("ratio step/minimal (medians) %.3f\n", ratio);
+    bench::result("frame.app.median_ms", s.median * 1e3);
+    bench::result("frame.minimal.median_ms", m.median * 1e3);
+    bench::result("frame.ratio", ratio);
+
+    {
+        bench::QuietStdout quiet;
+        app.reset();
+        SDL_Quit();
+        aiDetachAllLogStreams();
+    }
+    return 0;
+}
