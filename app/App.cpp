@@ -11,7 +11,9 @@
 #include "app/FrameTime.h"
 #include "camera/HandControl.h"
 
-App::App() { running = true; }
+App::App() {
+    running = true;
+}
 
 bool App::init() {
     if (SDL_Init(SDL_INIT_VIDEO) < 0) return false;

@@ -140,6 +140,8 @@ inline int countArgument(const char* text, const char* usage) {
 }
 
 // One figure per line, "result <name> <value>", for scripts/bench to pick up.
-inline void result(const std::string& name, double value) { std::printf("result %s %.6g\n", name.c_str(), value); }
+inline void result(const std::string& name, double value) {
+    std::printf("result %s %.6g\n", name.c_str(), value);
+}
 
 }  // namespace bench

@@ -13,7 +13,8 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: frame_bench MODEL.obj [FRAMES]   FRAMES timed frames of each (default 200)";
+constexpr const char* kUsage =
+    "usage: frame_bench MODEL.obj [FRAMES]   FRAMES timed frames of each (default 200)";
 constexpr int kDefaultFrames = 200;
 constexpr int kWarmUpFrames = 10;
 
@@ -30,7 +31,8 @@ public:
             draws_.push_back({count, indices.size() * sizeof(uint32_t), part.color});
             for (GLsizei i = 0; i < count; ++i)
                 indices.push_back(static_cast<uint32_t>(part.indexBuffer.indices[i] + vertexCount));
-            vertices.insert(vertices.end(), part.vertexBuffer.vertices.begin(), part.vertexBuffer.vertices.end());
+            vertices.insert(vertices.end(), part.vertexBuffer.vertices.begin(),
+                            part.vertexBuffer.vertices.end());
             vertexCount += part.vertexBuffer.vertices.size() / part.vertexBuffer.stride;
         }
 
@@ -41,7 +43,8 @@ public:
         glBindBuffer(GL_ARRAY_BUFFER, buffers[0]);
         glBufferData(GL_ARRAY_BUFFER, vertices.size() * sizeof(float), vertices.data(), GL_STATIC_DRAW);
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffers[1]);
-        glBufferData(GL_ELEMENT_ARRAY_BUFFER, indices.size() * sizeof(uint32_t), indices.data(), GL_STATIC_DRAW);
+        glBufferData(GL_ELEMENT_ARRAY_BUFFER, indices.size() * sizeof(uint32_t), indices.data(),
+                     GL_STATIC_DRAW);
         if (!mesh.parts.empty()) {
             const OglBuffVertex& layoutOf = mesh.parts.front().vertexBuffer;
             intptr_t offset = 0;
@@ -63,7 +66,8 @@ public:
         glBindVertexArray(vao_);
         for (const Draw& d : draws_) {
             glUniform3f(colLocation_, d.color.r, d.color.g, d.color.b);
-            glDrawElements(GL_TRIANGLES, d.count, GL_UNSIGNED_INT, reinterpret_cast<const void*>(d.offsetBytes));
+            glDrawElements(GL_TRIANGLES, d.count, GL_UNSIGNED_INT,
+                           reinterpret_cast<const void*>(d.offsetBytes));
         }
         glBindVertexArray(0);  // the App draws without a vertex array object
         SDL_GL_SwapWindow(app.window);
@@ -124,8 +128,8 @@ int main(int argc, char** argv) {
     const bench::Spread m = bench::spreadOf(minimals);
     std::printf("model %s: %zu parts, %zu triangles, %dx%d, %d frames each, alternating\n", argv[1],
                 app->mesh.parts.size(), triangles, app->screenWidth, app->screenHeight, frames);
-    std::printf("%-28s median %8.2f ms   min %8.2f ms   max %8.2f ms\n", "App::step", s.median * 1e3, s.min * 1e3,
-                s.max * 1e3);
+    std::printf("%-28s median %8.2f ms   min %8.2f ms   max %8.2f ms\n", "App::step", s.median * 1e3,
+                s.min * 1e3, s.max * 1e3);
     std::printf("%-28s median %8.2f ms   min %8.2f ms   max %8.2f ms\n", "minimal renderer", m.median * 1e3,
                 m.min * 1e3, m.max * 1e3);
     const double ratio = m.median > 0.0 ? s.median / m.median : 0.0;

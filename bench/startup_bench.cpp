@@ -15,9 +15,11 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: startup_bench MODEL.obj [N]           alternate bare import and App start-up, N times each (default 5)\n"
+    "usage: startup_bench MODEL.obj [N]           alternate bare import and App start-up, N times each "
+    "(default 5)\n"
     "       startup_bench --import-once MODEL.obj  bare import once, then print its peak memory\n"
-    "       startup_bench --app-once MODEL.obj     App start-up and first frame once, then print its peak memory";
+    "       startup_bench --app-once MODEL.obj     App start-up and first frame once, then print its peak "
+    "memory";
 constexpr int kDefaultRuns = 5;
 
 struct ImportTimes {
@@ -113,7 +115,8 @@ int importOnce(const char* model) {
     bench::ModelDir dir(model);
     bench::ScopedChdir inDir(dir.path());
     const ImportTimes a = bareImport();
-    std::printf("bare import + release %.3f s, peak resident %ld kB\n", a.import + a.release, bench::peakResidentKb());
+    std::printf("bare import + release %.3f s, peak resident %ld kB\n", a.import + a.release,
+                bench::peakResidentKb());
     bench::result("memory.import.peak_kb", bench::peakResidentKb());
     return 0;
 }
@@ -122,8 +125,8 @@ int appOnce(const char* model) {
     bench::ModelDir dir(model);
     bench::ScopedChdir inDir(dir.path());
     const AppStart b = appStart();
-    std::printf("App start-up %.3f s, %zu parts, arrays %zu bytes, peak resident %ld kB\n", b.seconds, b.parts,
-                b.arrayBytes, bench::peakResidentKb());
+    std::printf("App start-up %.3f s, %zu parts, arrays %zu bytes, peak resident %ld kB\n", b.seconds,
+                b.parts, b.arrayBytes, bench::peakResidentKb());
     bench::result("memory.app.peak_kb", bench::peakResidentKb());
     bench::result("memory.app.array_kb", b.arrayBytes / 1024.0);
     return 0;

@@ -7,10 +7,12 @@
 #include "render/OglLight.h"
 
 namespace {
-constexpr int kOpenHandFingers = 2;          // more than this many fingers fly the camera
+constexpr int kOpenHandFingers = 2;             // more than this many fingers fly the camera
 constexpr float kPalmPitchOffset = 1.5707964f;  // pi/2 in single precision
 
-Vec3 toVec3(const Leap::Vector& v) { return {v.x, v.y, v.z}; }
+Vec3 toVec3(const Leap::Vector& v) {
+    return {v.x, v.y, v.z};
+}
 }  // namespace
 
 Vec3 readFingerTip(const Leap::Frame& frame) {

@@ -9,10 +9,10 @@ constexpr float kLateralScaleMm = 150.0f;
 constexpr float kRestHeightMm = 200.0f;
 constexpr float kPointDepthScaleMm = 200.0f;
 constexpr float kSteerDepthScaleMm = 100.0f;
-constexpr float kLightDistance = 3.0f;      // world units ahead of the camera
-constexpr float kFlyingSpeed = 6.0f;        // world units per second at unit deflection
-constexpr double kTurningGain = 4.0;        // radians per second per radian of tilt
-constexpr float kOrbitDistance = 2.0f;      // world units ahead of the camera
+constexpr float kLightDistance = 3.0f;  // world units ahead of the camera
+constexpr float kFlyingSpeed = 6.0f;    // world units per second at unit deflection
+constexpr double kTurningGain = 4.0;    // radians per second per radian of tilt
+constexpr float kOrbitDistance = 2.0f;  // world units ahead of the camera
 const Vec3 kWorldUp{0.0f, 1.0f, 0.0f};
 
 // Rotates v by the camera's heading, then by its elevation about `right`.
@@ -34,8 +34,7 @@ Vec3 LeapCam::fingerPoint(Vec3 tip) const {
     const Vec3 right = cross(d, kWorldUp);
     const float s = 1.0f - tip.z / kPointDepthScaleMm;
     Vec3 v{(tip.x / kLateralScaleMm) * s * (-kLightDistance),
-           ((tip.y - kRestHeightMm) / kLateralScaleMm) * s * kLightDistance,
-           s * kLightDistance};
+           ((tip.y - kRestHeightMm) / kLateralScaleMm) * s * kLightDistance, s * kLightDistance};
     v = turnToView(v, yaw, pitch, right);
     return position + v;
 }

@@ -3,10 +3,18 @@
 
 #include <cmath>
 
-float sinf64(float a) { return static_cast<float>(std::sin(static_cast<double>(a))); }
-float cosf64(float a) { return static_cast<float>(std::cos(static_cast<double>(a))); }
-float tanf64(float a) { return static_cast<float>(std::tan(static_cast<double>(a))); }
-float sqrtf64(float a) { return static_cast<float>(std::sqrt(static_cast<double>(a))); }
+float sinf64(float a) {
+    return static_cast<float>(std::sin(static_cast<double>(a)));
+}
+float cosf64(float a) {
+    return static_cast<float>(std::cos(static_cast<double>(a)));
+}
+float tanf64(float a) {
+    return static_cast<float>(std::tan(static_cast<double>(a)));
+}
+float sqrtf64(float a) {
+    return static_cast<float>(std::sqrt(static_cast<double>(a)));
+}
 
 Mat4::Mat4(float diagonal) : m{} {
     for (int i = 0; i < 4; ++i) at(i, i) = diagonal;
@@ -18,21 +26,35 @@ Mat4::Mat4(const float c0[4], const float c1[4], const float c2[4], const float 
         for (int r = 0; r < 4; ++r) at(c, r) = columns[c][r];
 }
 
-Vec3 operator+(Vec3 a, Vec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vec3 operator-(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec3 operator-(Vec3 a) { return {-a.x, -a.y, -a.z}; }
-Vec3 operator*(Vec3 v, float s) { return {v.x * s, v.y * s, v.z * s}; }
+Vec3 operator+(Vec3 a, Vec3 b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+Vec3 operator-(Vec3 a, Vec3 b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vec3 operator-(Vec3 a) {
+    return {-a.x, -a.y, -a.z};
+}
+Vec3 operator*(Vec3 v, float s) {
+    return {v.x * s, v.y * s, v.z * s};
+}
 
-float dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+float dot(Vec3 a, Vec3 b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 
 Vec3 cross(Vec3 a, Vec3 b) {
     return {a.y * b.z - b.y * a.z, a.z * b.x - b.z * a.x, a.x * b.y - b.x * a.y};
 }
 
-float length(Vec3 v) { return sqrtf64(v.x * v.x + v.y * v.y + v.z * v.z); }
+float length(Vec3 v) {
+    return sqrtf64(v.x * v.x + v.y * v.y + v.z * v.z);
+}
 
 // No guard for the zero vector: callers never pass one, and NaN shows the fault.
-Vec3 normalize(Vec3 v) { return v * (1.0f / length(v)); }
+Vec3 normalize(Vec3 v) {
+    return v * (1.0f / length(v));
+}
 
 Vec3 transformDirection(const Mat4& m, Vec3 v) {
     return {m.at(0, 0) * v.x + m.at(1, 0) * v.y + m.at(2, 0) * v.z,
@@ -80,9 +102,15 @@ Mat4 lookAt(Vec3 eye, Vec3 center, Vec3 up) {
     const Vec3 s = normalize(cross(f, u));
     u = cross(s, f);
     Mat4 out(1.0f);
-    out.at(0, 0) = s.x; out.at(0, 1) = u.x; out.at(0, 2) = -f.x;
-    out.at(1, 0) = s.y; out.at(1, 1) = u.y; out.at(1, 2) = -f.y;
-    out.at(2, 0) = s.z; out.at(2, 1) = u.z; out.at(2, 2) = -f.z;
+    out.at(0, 0) = s.x;
+    out.at(0, 1) = u.x;
+    out.at(0, 2) = -f.x;
+    out.at(1, 0) = s.y;
+    out.at(1, 1) = u.y;
+    out.at(1, 2) = -f.y;
+    out.at(2, 0) = s.z;
+    out.at(2, 1) = u.z;
+    out.at(2, 2) = -f.z;
     out.at(3, 0) = -dot(s, eye);
     out.at(3, 1) = -dot(u, eye);
     out.at(3, 2) = dot(f, eye);

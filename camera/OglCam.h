@@ -28,7 +28,7 @@ public:
     float fov = 45.0f;   // degrees, vertical
     float zNear = 0.1f;
     float zFar = 100.0f;
-    float roll = 0.0f;   // degrees, not radians
+    float roll = 0.0f;  // degrees, not radians
     float viewWidth = 640.0f;
     float viewHeight = 480.0f;
     Mat4 mvp;

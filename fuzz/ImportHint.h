@@ -6,4 +6,6 @@
 constexpr const char* kImportHints[] = {"obj", "ply", "stl", "off", "gltf"};
 constexpr unsigned kImportHintCount = sizeof(kImportHints) / sizeof(kImportHints[0]);
 
-inline const char* importHint(uint8_t firstByte) { return kImportHints[firstByte % kImportHintCount]; }
+inline const char* importHint(uint8_t firstByte) {
+    return kImportHints[firstByte % kImportHintCount];
+}

@@ -24,8 +24,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
-    const aiScene* scene = aiImportFileFromMemory(reinterpret_cast<const char*>(data + 1),
-                                                  static_cast<unsigned>(size - 1), kImportFlags, importHint(data[0]));
+    const aiScene* scene =
+        aiImportFileFromMemory(reinterpret_cast<const char*>(data + 1), static_cast<unsigned>(size - 1),
+                               kImportFlags, importHint(data[0]));
     if (sceneHasMeshes(scene)) {
         const MeshFlags flags = decideFlags(*scene);
         const std::vector<OglMeshPart> parts = buildParts(*scene, flags);
@@ -33,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const OglMeshPart& part : parts) {
             const OglBuffVertex& v = part.vertexBuffer;
             const OglBuffIndex& i = part.indexBuffer;
-            const bool consistent = v.data == v.vertices.data() && i.data == i.indices.data() && v.stride > 0 &&
-                                    v.count % v.stride == 0 && v.byteSize == v.count * 4 && i.count > 0 &&
-                                    i.count % 3 == 0;
+            const bool consistent = v.data == v.vertices.data() && i.data == i.indices.data() &&
+                                    v.stride > 0 && v.count % v.stride == 0 && v.byteSize == v.count * 4 &&
+                                    i.count > 0 && i.count % 3 == 0;
             if (!consistent) std::abort();
             const uint32_t vertexCount = static_cast<uint32_t>(v.count / v.stride);
             for (uint32_t index : i.indices)

@@ -20,22 +20,18 @@ struct Edge {
     bool released;
 };
 
-Edge edge(bool before, bool now)
-{
+Edge edge(bool before, bool now) {
     return {now, now && !before, !now && before};
 }
 
 // Standard error is kept for start-up failures; running without devices is not one.
-void reportNoDevices(const std::string& reason)
-{
-    std::cout << "Input devices not opened, running without keyboard and mouse: " << reason
-              << std::endl;
+void reportNoDevices(const std::string& reason) {
+    std::cout << "Input devices not opened, running without keyboard and mouse: " << reason << std::endl;
 }
 
 }  // namespace
 
-MouseSnapshot nextSnapshot(const MouseSnapshot& previous, int buttonMask, int relX, int relY)
-{
+MouseSnapshot nextSnapshot(const MouseSnapshot& previous, int buttonMask, int relX, int relY) {
     const Edge left = edge(previous.leftDown, (buttonMask & kLeftBit) != 0);
     const Edge middle = edge(previous.middleDown, (buttonMask & kMiddleBit) != 0);
     const Edge right = edge(previous.rightDown, (buttonMask & kRightBit) != 0);
@@ -55,16 +51,14 @@ MouseSnapshot nextSnapshot(const MouseSnapshot& previous, int buttonMask, int re
     return next;
 }
 
-OisInput::~OisInput()
-{
+OisInput::~OisInput() {
     OIS::Object* device = mouse ? static_cast<OIS::Object*>(mouse) : keyboard;
     if (device) {
         ignoringXErrors([device] { OIS::InputManager::destroyInputSystem(device->getCreator()); });
     }
 }
 
-void OisInput::open(SDL_Window* window)
-{
+void OisInput::open(SDL_Window* window) {
     OIS::ParamList params;
     const std::string notShared = shareWindowWithOis(window, params);
     if (!notShared.empty()) {
@@ -77,8 +71,7 @@ void OisInput::open(SDL_Window* window)
         const OisConnectionScope oisConnections;
         manager = OIS::InputManager::createInputSystem(params);
         mouse = static_cast<OIS::Mouse*>(manager->createInputObject(OIS::OISMouse, false, ""));
-        keyboard =
-            static_cast<OIS::Keyboard*>(manager->createInputObject(OIS::OISKeyboard, false, ""));
+        keyboard = static_cast<OIS::Keyboard*>(manager->createInputObject(OIS::OISKeyboard, false, ""));
     } catch (const OIS::Exception& e) {
         // A half-opened pair is of no use; the manager takes its devices with it.
         mouse = nullptr;
@@ -90,8 +83,7 @@ void OisInput::open(SDL_Window* window)
     }
 }
 
-MouseSnapshot OisInput::capture()
-{
+MouseSnapshot OisInput::capture() {
     if (!mouse) {
         return state;
     }

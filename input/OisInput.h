@@ -8,7 +8,7 @@ struct SDL_Window;
 namespace OIS {
 class Keyboard;
 class Mouse;
-}
+}  // namespace OIS
 
 // Buttons are listed left, middle, right (OIS's mask orders them left, right, middle).
 struct MouseSnapshot {

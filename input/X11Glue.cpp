@@ -18,8 +18,7 @@ Display* latestOisDisplay = nullptr;
 // X lets only one client select ButtonPress on a window, and SDL already has:
 // OIS selecting it too dies with BadAccess (X_ChangeWindowAttributes). SDL
 // needs no mouse buttons here, so it gives that selection up.
-void releaseButtonPress(Display* display, Window window)
-{
+void releaseButtonPress(Display* display, Window window) {
     XWindowAttributes attributes;
     if (XGetWindowAttributes(display, window, &attributes) != 0) {
         XSelectInput(display, window, attributes.your_event_mask & ~ButtonPressMask);
@@ -28,8 +27,7 @@ void releaseButtonPress(Display* display, Window window)
 
 // SDL selects XInput2 events on its window, and the server then delivers
 // pointer motion as XI2 only; OIS listens for core events and would see none.
-void clearXi2Selection(Display* display, Window window)
-{
+void clearXi2Selection(Display* display, Window window) {
     unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
     XIEventMask none;
     none.deviceid = XIAllMasterDevices;
@@ -40,8 +38,7 @@ void clearXi2Selection(Display* display, Window window)
 
 }  // namespace
 
-std::string shareWindowWithOis(SDL_Window* window, std::multimap<std::string, std::string>& params)
-{
+std::string shareWindowWithOis(SDL_Window* window, std::multimap<std::string, std::string>& params) {
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
     if (!SDL_GetWindowWMInfo(window, &info)) {
@@ -69,14 +66,12 @@ std::string shareWindowWithOis(SDL_Window* window, std::multimap<std::string, st
     return {};
 }
 
-OisConnectionScope::OisConnectionScope()
-{
+OisConnectionScope::OisConnectionScope() {
     oisIsOpening = true;
     latestOisDisplay = nullptr;
 }
 
-OisConnectionScope::~OisConnectionScope()
-{
+OisConnectionScope::~OisConnectionScope() {
     oisIsOpening = false;
 }
 
@@ -85,8 +80,7 @@ OisConnectionScope::~OisConnectionScope()
 // shows as down. Detectable auto-repeat stops the fake releases; it is set per
 // connection, and OIS keeps its connection to itself, hence the wrapper of
 // XOpenDisplay that brings each new one here.
-void noteDisplayOpened(Display* display)
-{
+void noteDisplayOpened(Display* display) {
     if (!oisIsOpening || !display) {
         return;
     }
@@ -95,14 +89,12 @@ void noteDisplayOpened(Display* display)
     latestOisDisplay = display;
 }
 
-void ignoringXErrors(const std::function<void()>& action)
-{
+void ignoringXErrors(const std::function<void()>& action) {
     const XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     action();
     XSetErrorHandler(previous);
 }
 
-Display* lastOisDisplay()
-{
+Display* lastOisDisplay() {
     return latestOisDisplay;
 }

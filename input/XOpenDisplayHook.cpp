@@ -5,11 +5,9 @@
 #include <X11/Xlib.h>
 #include <dlfcn.h>
 
-extern "C" Display* XOpenDisplay(const char* name)
-{
+extern "C" Display* XOpenDisplay(const char* name) {
     using OpenDisplay = Display* (*)(const char*);
-    static const OpenDisplay real =
-        reinterpret_cast<OpenDisplay>(dlsym(RTLD_NEXT, "XOpenDisplay"));
+    static const OpenDisplay real = reinterpret_cast<OpenDisplay>(dlsym(RTLD_NEXT, "XOpenDisplay"));
     if (!real) {
         return nullptr;
     }

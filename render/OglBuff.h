@@ -10,7 +10,7 @@
 #include <vector>
 
 struct AttribFormat {
-    GLenum type;        // GL_FLOAT for every vertex attribute
+    GLenum type;  // GL_FLOAT for every vertex attribute
     GLint components;
 };
 
@@ -24,8 +24,8 @@ public:
     int32_t elementsPerPrimitive = 0;
     int32_t byteSize = 0;
     int32_t count = 0;
-    int32_t stride = 0;        // elements per vertex
-    int32_t elementSize = 0;   // bytes per element
+    int32_t stride = 0;       // elements per vertex
+    int32_t elementSize = 0;  // bytes per element
     GLenum bindTarget;
 
 protected:

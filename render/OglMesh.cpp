@@ -38,10 +38,11 @@ void OglMesh::load(GLuint program) {
 
 void OglMesh::draw() {
     for (OglMeshPart& part : parts) {
-        for (GLint location : colorUniforms)
-            glUniform3f(location, part.color.r, part.color.g, part.color.b);
+        for (GLint location : colorUniforms) glUniform3f(location, part.color.r, part.color.g, part.color.b);
         drawIndexed(part.vertexBuffer, part.indexBuffer);
     }
 }
 
-OglMesh::~OglMesh() { aiReleaseImport(scene); }
+OglMesh::~OglMesh() {
+    aiReleaseImport(scene);
+}

@@ -52,11 +52,17 @@ void OglShader::compile(const char* path, GLenum type) {
     printInfoLog(shader, glGetShaderiv, glGetShaderInfoLog);
 }
 
-OglShader::~OglShader() { glDeleteShader(shader); }
+OglShader::~OglShader() {
+    glDeleteShader(shader);
+}
 
-OglVertexShader::OglVertexShader(const char* path) { compile(path, GL_VERTEX_SHADER); }
+OglVertexShader::OglVertexShader(const char* path) {
+    compile(path, GL_VERTEX_SHADER);
+}
 
-OglFragmentShader::OglFragmentShader(const char* path) { compile(path, GL_FRAGMENT_SHADER); }
+OglFragmentShader::OglFragmentShader(const char* path) {
+    compile(path, GL_FRAGMENT_SHADER);
+}
 
 void OglProgram::link(OglShader& vertex, OglShader& fragment) {
     std::printf("Linking program\n");

@@ -61,7 +61,9 @@ Vector Pointable::tipPosition() const {
     return tip ? *tip : Vector();
 }
 
-bool Pointable::isValid() const { return findTip(data_, hand_, finger_) != nullptr; }
+bool Pointable::isValid() const {
+    return findTip(data_, hand_, finger_) != nullptr;
+}
 
 Finger::Finger() = default;
 Finger::Finger(DataPtr data, int hand, int finger) : Pointable(std::move(data), hand, finger) {}
@@ -88,7 +90,9 @@ Finger FingerList::operator[](int i) const {
 Hand::Hand() = default;
 Hand::Hand(DataPtr data, int hand) : Interface(std::move(data)), hand_(hand) {}
 
-bool Hand::isValid() const { return findHand(data_, hand_) != nullptr; }
+bool Hand::isValid() const {
+    return findHand(data_, hand_) != nullptr;
+}
 
 FingerList Hand::fingers() const {
     if (!isValid()) return FingerList();
@@ -108,12 +112,14 @@ Vector Hand::palmNormal() const {
 HandList::HandList() = default;
 HandList::HandList(DataPtr data) : Interface(std::move(data)) {}
 
-int HandList::count() const { return data_ ? static_cast<int>(data_->hands.size()) : 0; }
+int HandList::count() const {
+    return data_ ? static_cast<int>(data_->hands.size()) : 0;
+}
 
 Hand HandList::frontmost() const {
     if (!data_) return Hand();
-    return (*this)[indexOfSmallestZ(data_->hands,
-                                    [](const testing::HandSpec& h) { return h.palmPosition.z; })];
+    return (
+        *this)[indexOfSmallestZ(data_->hands, [](const testing::HandSpec& h) { return h.palmPosition.z; })];
 }
 
 Hand HandList::operator[](int i) const {
@@ -124,9 +130,15 @@ Hand HandList::operator[](int i) const {
 Frame::Frame() = default;
 Frame::Frame(DataPtr data) : Interface(std::move(data)) {}
 
-bool Frame::isValid() const { return data_ != nullptr; }
-HandList Frame::hands() const { return data_ ? HandList(data_) : HandList(); }
-int64_t Frame::timestamp() const { return data_ ? data_->timestampMs : 0; }
+bool Frame::isValid() const {
+    return data_ != nullptr;
+}
+HandList Frame::hands() const {
+    return data_ ? HandList(data_) : HandList();
+}
+int64_t Frame::timestamp() const {
+    return data_ ? data_->timestampMs : 0;
+}
 
 Controller::Controller() {
     const char* path = std::getenv("HANDVIEW_REPLAY");
@@ -142,7 +154,9 @@ Controller::Controller() {
 
 Controller::~Controller() = default;
 
-bool Controller::isConnected() const { return source_ && source_->isConnected(); }
+bool Controller::isConnected() const {
+    return source_ && source_->isConnected();
+}
 
 Frame Controller::frame(int history) const {
     if (!source_ || history < 0) return Frame();
@@ -164,9 +178,15 @@ void attachSource(Controller& controller, std::shared_ptr<Source> source) {
     controller.source_ = std::move(source);
 }
 
-void ScriptedSource::setConnected(bool connected) { connected_ = connected; }
-void ScriptedSource::setFrame(Frame frame) { frames_.push_back(std::move(frame)); }
-bool ScriptedSource::isConnected() const { return connected_; }
+void ScriptedSource::setConnected(bool connected) {
+    connected_ = connected;
+}
+void ScriptedSource::setFrame(Frame frame) {
+    frames_.push_back(std::move(frame));
+}
+bool ScriptedSource::isConnected() const {
+    return connected_;
+}
 
 Frame ScriptedSource::frame(int history) const {
     if (history < 0 || history >= static_cast<int>(frames_.size())) return Frame();

@@ -118,8 +118,7 @@ public:
     int64_t timestamp() const;  // milliseconds since the session started
 
 private:
-    friend Frame testing::makeFrame(const std::vector<testing::HandSpec>& hands,
-                                    int64_t timestampMs);
+    friend Frame testing::makeFrame(const std::vector<testing::HandSpec>& hands, int64_t timestampMs);
     explicit Frame(std::shared_ptr<const detail::FrameData> data);
 };
 
@@ -134,8 +133,7 @@ public:
     Frame frame(int history = 0) const;  // 0 is the latest, h > 0 the one h frames earlier
 
 private:
-    friend void testing::attachSource(Controller& controller,
-                                      std::shared_ptr<testing::Source> source);
+    friend void testing::attachSource(Controller& controller, std::shared_ptr<testing::Source> source);
     std::shared_ptr<testing::Source> source_;  // null: no device
 };
 

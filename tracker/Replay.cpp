@@ -117,8 +117,8 @@ public:
             return false;
         }
         if (haveTime_ && t < time_) {
-            error = "timestamp " + std::to_string(t) + " is earlier than the previous " +
-                    std::to_string(time_);
+            error =
+                "timestamp " + std::to_string(t) + " is earlier than the previous " + std::to_string(time_);
             return false;
         }
         if (tokens.size() < 2) {

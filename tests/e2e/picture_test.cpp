@@ -53,8 +53,8 @@ TEST(Picture, DefaultSceneMatchesReference) {
     WorkDir dir;
     ProgramRun run(x, dir);
     ASSERT_TRUE(run.waitForWindow()) << run.transcript();
-    EXPECT_TRUE(harness::expectScreenMatches(x.display(), "tests/reference/default-scene.png", kChannelTolerance,
-                                             kBadPixelFraction));
+    EXPECT_TRUE(harness::expectScreenMatches(x.display(), "tests/reference/default-scene.png",
+                                             kChannelTolerance, kBadPixelFraction));
     quitWithZero(run);
     // The shipped shaders compile and link without a word from the driver.
     EXPECT_EQ(run.output().rfind("Compiling shader : shaders\\simple\\ColoredPointL.vsh\n\n"
@@ -71,8 +71,8 @@ TEST(Picture, SceneWithoutMaterialsIsDrawnWhite) {
     dir.writeFile("obj/shapes.obj", withoutMaterials(readFile(dir.file("obj/shapes.obj"))));
     ProgramRun run(x, dir);
     ASSERT_TRUE(run.waitForWindow()) << run.transcript();
-    EXPECT_TRUE(harness::expectScreenMatches(x.display(), "tests/reference/no-materials.png", kChannelTolerance,
-                                             kBadPixelFraction));
+    EXPECT_TRUE(harness::expectScreenMatches(x.display(), "tests/reference/no-materials.png",
+                                             kChannelTolerance, kBadPixelFraction));
     quitWithZero(run);
 }
 

@@ -26,14 +26,12 @@ constexpr auto kSettle = std::chrono::milliseconds(30);
 constexpr int kEventWaitMs = 2000;
 
 int xErrorCount = 0;
-int countXError(Display*, XErrorEvent*)
-{
+int countXError(Display*, XErrorEvent*) {
     ++xErrorCount;
     return 0;
 }
 
-void xdotool(const std::string& args)
-{
+void xdotool(const std::string& args) {
     // The sanitizer runtime that sanitized builds preload is not for the tool.
     const std::string command = "env -u LD_PRELOAD xdotool " + args;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
@@ -43,8 +41,7 @@ class InputOnX11 : public ::testing::Test {
 protected:
     // A private server: xdotool moves the one pointer and keyboard of a display,
     // so tests running beside these must not share it.
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         server = std::make_unique<harness::Xvfb>();
         const char* display = std::getenv("DISPLAY");
         previousDisplay = display ? display : "";
@@ -52,8 +49,7 @@ protected:
         wm = XOpenDisplay(nullptr);
     }
 
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         if (wm) {
             XCloseDisplay(wm);
             wm = nullptr;
@@ -66,14 +62,13 @@ protected:
         server.reset();
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_NE(wm, nullptr) << "cannot open the private X display";
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
         SDL_DisplayMode mode;
         ASSERT_EQ(SDL_GetDesktopDisplayMode(0, &mode), 0) << SDL_GetError();
-        window = SDL_CreateWindow("input test", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                                  mode.w, mode.h, SDL_WINDOW_OPENGL | SDL_WINDOW_FULLSCREEN);
+        window = SDL_CreateWindow("input test", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, mode.w,
+                                  mode.h, SDL_WINDOW_OPENGL | SDL_WINDOW_FULLSCREEN);
         ASSERT_NE(window, nullptr) << SDL_GetError();
         context = SDL_GL_CreateContext(window);
         ASSERT_NE(context, nullptr) << SDL_GetError();
@@ -87,8 +82,7 @@ protected:
         settle();
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         input.reset();  // as in the application: devices go before the window
         if (context) {
             SDL_GL_DeleteContext(context);
@@ -99,8 +93,7 @@ protected:
         SDL_Quit();
     }
 
-    void openInput()
-    {
+    void openInput() {
         xErrorCount = 0;
         XErrorHandler previous = XSetErrorHandler(countXError);
         input->open(window);
@@ -115,23 +108,20 @@ protected:
     }
 
     // Lets the server deliver what xdotool sent, on every connection.
-    void settle()
-    {
+    void settle() {
         XSync(display, False);
         std::this_thread::sleep_for(kSettle);
         SDL_PumpEvents();
     }
 
-    MouseSnapshot frame()
-    {
+    MouseSnapshot frame() {
         settle();
         const MouseSnapshot s = input->capture();
         input->keyboard->capture();
         return s;
     }
 
-    bool waitForSdlEvent(bool (*wanted)(const SDL_Event&))
-    {
+    bool waitForSdlEvent(bool (*wanted)(const SDL_Event&)) {
         for (int waited = 0; waited < kEventWaitMs; waited += 10) {
             SDL_Event event;
             while (SDL_PollEvent(&event)) {
@@ -160,8 +150,7 @@ Display* InputOnX11::wm = nullptr;
 
 }  // namespace
 
-TEST_F(InputOnX11, WindowIsHandedOverAsDecimalIdWithoutGrabs)
-{
+TEST_F(InputOnX11, WindowIsHandedOverAsDecimalIdWithoutGrabs) {
     std::multimap<std::string, std::string> params;
     ASSERT_EQ(shareWindowWithOis(window, params), "");
     const auto windowParam = params.find("WINDOW");
@@ -178,8 +167,7 @@ TEST_F(InputOnX11, WindowIsHandedOverAsDecimalIdWithoutGrabs)
     EXPECT_NE(attributes.your_event_mask & KeyPressMask, 0) << "SDL must keep its keys";
 }
 
-TEST_F(InputOnX11, OpensBothDevicesWithDetectableAutoRepeat)
-{
+TEST_F(InputOnX11, OpensBothDevicesWithDetectableAutoRepeat) {
     openInput();
     // Only the XOpenDisplay wrapper can have reached OIS's own connection.
     ASSERT_NE(lastOisDisplay(), nullptr);
@@ -189,8 +177,7 @@ TEST_F(InputOnX11, OpensBothDevicesWithDetectableAutoRepeat)
     EXPECT_TRUE(supported);
 }
 
-TEST_F(InputOnX11, MouseMotionBetweenCapturesIsRelative)
-{
+TEST_F(InputOnX11, MouseMotionBetweenCapturesIsRelative) {
     openInput();
     xdotool("mousemove 100 100");
     frame();
@@ -207,8 +194,7 @@ TEST_F(InputOnX11, MouseMotionBetweenCapturesIsRelative)
     EXPECT_EQ(s.dy, 30);
 }
 
-TEST_F(InputOnX11, HeldLeftButtonPressesOnceAndReleasesOnce)
-{
+TEST_F(InputOnX11, HeldLeftButtonPressesOnceAndReleasesOnce) {
     openInput();
     xdotool("mousemove 200 200");
     frame();
@@ -233,8 +219,7 @@ TEST_F(InputOnX11, HeldLeftButtonPressesOnceAndReleasesOnce)
     EXPECT_EQ(released, 1);
 }
 
-TEST_F(InputOnX11, RightButtonIsNotTakenForMiddle)
-{
+TEST_F(InputOnX11, RightButtonIsNotTakenForMiddle) {
     openInput();
     xdotool("mousemove 200 200");
     frame();
@@ -248,8 +233,7 @@ TEST_F(InputOnX11, RightButtonIsNotTakenForMiddle)
     EXPECT_FALSE(s.leftDown);
 }
 
-TEST_F(InputOnX11, HeldKeyIsDownForTheKeyboard)
-{
+TEST_F(InputOnX11, HeldKeyIsDownForTheKeyboard) {
     openInput();
     xdotool("mousemove 200 200");
     frame();
@@ -264,17 +248,15 @@ TEST_F(InputOnX11, HeldKeyIsDownForTheKeyboard)
     EXPECT_FALSE(input->keyboard->isKeyDown(OIS::KC_A));
 }
 
-TEST_F(InputOnX11, SdlStillGetsEscapeAndWindowClose)
-{
+TEST_F(InputOnX11, SdlStillGetsEscapeAndWindowClose) {
     openInput();
     xdotool("mousemove 200 200");
     frame();
     SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
 
     xdotool("key Escape");
-    EXPECT_TRUE(waitForSdlEvent([](const SDL_Event& e) {
-        return e.type == SDL_KEYDOWN && e.key.keysym.sym == SDLK_ESCAPE;
-    }));
+    EXPECT_TRUE(waitForSdlEvent(
+        [](const SDL_Event& e) { return e.type == SDL_KEYDOWN && e.key.keysym.sym == SDLK_ESCAPE; }));
 
     // What a window manager sends when the user closes the window.
     XEvent close = {};
@@ -289,8 +271,7 @@ TEST_F(InputOnX11, SdlStillGetsEscapeAndWindowClose)
     EXPECT_TRUE(waitForSdlEvent([](const SDL_Event& e) { return e.type == SDL_QUIT; }));
 }
 
-TEST_F(InputOnX11, ClosingAfterTheWindowIsGoneKeepsTheProcess)
-{
+TEST_F(InputOnX11, ClosingAfterTheWindowIsGoneKeepsTheProcess) {
     openInput();
     SDL_GL_DeleteContext(context);
     context = nullptr;
@@ -300,8 +281,7 @@ TEST_F(InputOnX11, ClosingAfterTheWindowIsGoneKeepsTheProcess)
     SUCCEED();
 }
 
-TEST(InputWithoutX11, OffscreenWindowRunsOnWithoutDevices)
-{
+TEST(InputWithoutX11, OffscreenWindowRunsOnWithoutDevices) {
     SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
     ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
     SDL_Window* window = SDL_CreateWindow("offscreen", 0, 0, 64, 64, 0);

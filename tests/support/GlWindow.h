@@ -26,7 +26,7 @@ void pinGlDriver();
 // Fixture base: every test starts with the shared context current and no GL error pending.
 class GlTest : public ::testing::Test {
 protected:
-  void SetUp() override;
+    void SetUp() override;
 };
 
 // Everything `call` writes to standard output (C stdio and iostreams alike, through fd 1).
@@ -35,13 +35,13 @@ std::string captureStdout(const std::function<void()>& call);
 // Switches the working directory for the object's lifetime: the program reads fixed relative paths.
 class ScopedChdir {
 public:
-  explicit ScopedChdir(const std::filesystem::path& dir);
-  ~ScopedChdir();
-  ScopedChdir(const ScopedChdir&) = delete;
-  ScopedChdir& operator=(const ScopedChdir&) = delete;
+    explicit ScopedChdir(const std::filesystem::path& dir);
+    ~ScopedChdir();
+    ScopedChdir(const ScopedChdir&) = delete;
+    ScopedChdir& operator=(const ScopedChdir&) = delete;
 
 private:
-  std::filesystem::path previous_;
+    std::filesystem::path previous_;
 };
 
 // Programs built with plain GL calls, independent of the classes under test; 0 when the
@@ -60,36 +60,36 @@ std::vector<float> uniformFloats(GLuint program, const char* name, int count);
 // so pixels can be read back whatever the window shows.
 class ColourTarget {
 public:
-  static constexpr int sizePx = 8;
+    static constexpr int sizePx = 8;
 
-  ColourTarget();
-  ~ColourTarget();
-  ColourTarget(const ColourTarget&) = delete;
-  ColourTarget& operator=(const ColourTarget&) = delete;
+    ColourTarget();
+    ~ColourTarget();
+    ColourTarget(const ColourTarget&) = delete;
+    ColourTarget& operator=(const ColourTarget&) = delete;
 
-  bool complete() const;
-  std::vector<uint8_t> pixel(int x, int y) const;  // red, green, blue; y from the bottom
+    bool complete() const;
+    std::vector<uint8_t> pixel(int x, int y) const;  // red, green, blue; y from the bottom
 
 private:
-  GLuint framebuffer_ = 0;
-  GLuint renderbuffer_ = 0;
-  GLint previousViewport_[4] = {0, 0, 0, 0};
+    GLuint framebuffer_ = 0;
+    GLuint renderbuffer_ = 0;
+    GLint previousViewport_[4] = {0, 0, 0, 0};
 };
 
 // Counts the primitives that reach the rasterizer between construction and count().
 class PrimitiveCounter {
 public:
-  PrimitiveCounter();
-  ~PrimitiveCounter();
-  PrimitiveCounter(const PrimitiveCounter&) = delete;
-  PrimitiveCounter& operator=(const PrimitiveCounter&) = delete;
+    PrimitiveCounter();
+    ~PrimitiveCounter();
+    PrimitiveCounter(const PrimitiveCounter&) = delete;
+    PrimitiveCounter& operator=(const PrimitiveCounter&) = delete;
 
-  GLuint count();  // ends the query on the first call
+    GLuint count();  // ends the query on the first call
 
 private:
-  GLuint query_ = 0;
-  bool running_ = true;
-  GLuint result_ = 0;
+    GLuint query_ = 0;
+    bool running_ = true;
+    GLuint result_ = 0;
 };
 
 // Records the locations of the uniform writes made while it lives and still hands every call
@@ -97,14 +97,14 @@ private:
 // Works because the code under test calls GL through GLEW's function pointers.
 class UniformSpy {
 public:
-  UniformSpy();
-  ~UniformSpy();
-  UniformSpy(const UniformSpy&) = delete;
-  UniformSpy& operator=(const UniformSpy&) = delete;
+    UniformSpy();
+    ~UniformSpy();
+    UniformSpy(const UniformSpy&) = delete;
+    UniformSpy& operator=(const UniformSpy&) = delete;
 
-  std::vector<GLint> vec3Writes;    // glUniform3f
-  std::vector<GLint> floatWrites;   // glUniform1f
-  std::vector<GLint> matrixWrites;  // glUniformMatrix4fv
+    std::vector<GLint> vec3Writes;    // glUniform3f
+    std::vector<GLint> floatWrites;   // glUniform1f
+    std::vector<GLint> matrixWrites;  // glUniformMatrix4fv
 };
 
 }  // namespace harness

@@ -15,20 +15,18 @@
 namespace harness {
 
 struct Image {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> rgb;  // rows from the top, three bytes per pixel
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgb;  // rows from the top, three bytes per pixel
 
-  Image() = default;
-  Image(int widthPx, int heightPx)
-      : width(widthPx), height(heightPx), rgb(static_cast<size_t>(widthPx) * heightPx * 3) {}
-  std::uint8_t* pixel(int x, int y) { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
-  const std::uint8_t* pixel(int x, int y) const {
-    return &rgb[(static_cast<size_t>(y) * width + x) * 3];
-  }
-  bool operator==(const Image& other) const {
-    return width == other.width && height == other.height && rgb == other.rgb;
-  }
+    Image() = default;
+    Image(int widthPx, int heightPx)
+        : width(widthPx), height(heightPx), rgb(static_cast<size_t>(widthPx) * heightPx * 3) {}
+    std::uint8_t* pixel(int x, int y) { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+    const std::uint8_t* pixel(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+    bool operator==(const Image& other) const {
+        return width == other.width && height == other.height && rgb == other.rgb;
+    }
 };
 
 // The whole root window of `display`, e.g. Xvfb::display().
@@ -41,10 +39,10 @@ bool savePng(const Image& image, const std::filesystem::path& path);
 std::optional<Image> loadPng(const std::filesystem::path& path);
 
 struct ImageComparison {
-  bool sameSize = false;
-  std::size_t badPixels = 0;  // pixels with a channel off by more than the tolerance
-  std::size_t totalPixels = 0;
-  bool matches = false;  // same size and badPixels within the allowed fraction
+    bool sameSize = false;
+    std::size_t badPixels = 0;  // pixels with a channel off by more than the tolerance
+    std::size_t totalPixels = 0;
+    bool matches = false;  // same size and badPixels within the allowed fraction
 };
 ImageComparison compareImages(const Image& actual, const Image& reference, int perChannelTolerance,
                               double maxBadPixelFraction);
@@ -57,8 +55,8 @@ std::filesystem::path testOutputDir();
 // Records a test failure on a mismatch and saves actual + diff (paths in the message). A missing
 // reference also fails, with the actual picture saved for review. A relative reference path is
 // taken from the repository root.
-bool expectImageMatches(const Image& actual, const std::filesystem::path& reference,
-                        int perChannelTolerance, double maxBadPixelFraction);
+bool expectImageMatches(const Image& actual, const std::filesystem::path& reference, int perChannelTolerance,
+                        double maxBadPixelFraction);
 // Captures repeatedly until the screen matches or `timeout` passes; then as expectImageMatches.
 bool expectScreenMatches(const std::string& display, const std::filesystem::path& reference,
                          int perChannelTolerance, double maxBadPixelFraction,

@@ -9,23 +9,23 @@ namespace harness {
 
 class XDisplay {
 public:
-  explicit XDisplay(const std::string& name) {
-    // Xlib's default handler exits the process on any error, e.g. BadWindow for a window
-    // destroyed between listing and querying it; callers check results instead.
-    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    display_ = XOpenDisplay(name.c_str());
-    if (!display_) {
-      throw std::runtime_error("cannot open X display " + name);
+    explicit XDisplay(const std::string& name) {
+        // Xlib's default handler exits the process on any error, e.g. BadWindow for a window
+        // destroyed between listing and querying it; callers check results instead.
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+        display_ = XOpenDisplay(name.c_str());
+        if (!display_) {
+            throw std::runtime_error("cannot open X display " + name);
+        }
     }
-  }
-  ~XDisplay() { XCloseDisplay(display_); }
-  XDisplay(const XDisplay&) = delete;
-  XDisplay& operator=(const XDisplay&) = delete;
+    ~XDisplay() { XCloseDisplay(display_); }
+    XDisplay(const XDisplay&) = delete;
+    XDisplay& operator=(const XDisplay&) = delete;
 
-  Display* get() const { return display_; }
+    Display* get() const { return display_; }
 
 private:
-  Display* display_ = nullptr;
+    Display* display_ = nullptr;
 };
 
 }  // namespace harness

@@ -47,8 +47,8 @@ TEST(MathTest, CrossNormalizeAndDirection) {
     expectNear(cross({0, 1, 0}, {1, 0, 0}), {0, 0, -1});
     expectNear(normalize({3, 0, 4}), {0.6f, 0, 0.8f});
     expectNear(direction(0, 0), {0, 0, 1});
-    expectNear(direction(1.5707964f, 0), {1, 0, 0});        // yaw turns +z towards +x
-    expectNear(direction(0, 1.5707964f), {0, 1, 0});        // pitch raises towards +y
+    expectNear(direction(1.5707964f, 0), {1, 0, 0});  // yaw turns +z towards +x
+    expectNear(direction(0, 1.5707964f), {0, 1, 0});  // pitch raises towards +y
 }
 
 TEST(MathTest, ProductIsColumnMajor) {
@@ -84,9 +84,9 @@ TEST(MathTest, LookAtAlongPlusZMirrorsX) {
     for (int c = 0; c < 3; ++c)
         for (int r = 0; r < 4; ++r) EXPECT_NEAR(v.at(c, r), expected[c][r], 1e-6f);
     const Mat4 moved = lookAt({1, 2, 3}, {1, 2, 4}, {0, 1, 0});
-    EXPECT_NEAR(moved.at(3, 0), 1, 1e-6f);   // -dot(s, eye) with s = -x
+    EXPECT_NEAR(moved.at(3, 0), 1, 1e-6f);  // -dot(s, eye) with s = -x
     EXPECT_NEAR(moved.at(3, 1), -2, 1e-6f);
-    EXPECT_NEAR(moved.at(3, 2), 3, 1e-6f);   // dot(f, eye)
+    EXPECT_NEAR(moved.at(3, 2), 3, 1e-6f);  // dot(f, eye)
 }
 
 TEST(MathTest, PerspectiveMatchesKnownValues) {
@@ -137,7 +137,7 @@ TEST(CameraTest, UpsideDownOnlyPastTheVertical) {
     EXPECT_TRUE(isUpsideDown(-1.6f));
     EXPECT_FALSE(isUpsideDown(-0.7853982f));
     EXPECT_FALSE(isUpsideDown(1.5f));
-    EXPECT_TRUE(isUpsideDown(2.0f + 6.2831855f));   // period of a full turn
+    EXPECT_TRUE(isUpsideDown(2.0f + 6.2831855f));  // period of a full turn
     EXPECT_FALSE(isUpsideDown(0.5f + 6.2831855f));
     EXPECT_TRUE(isUpsideDown(4.0f));
 }

@@ -18,18 +18,15 @@ struct Button {
 };
 
 const Button kButtons[] = {
-    {"left", kLeft, &MouseSnapshot::leftDown, &MouseSnapshot::leftPressed,
-     &MouseSnapshot::leftReleased},
+    {"left", kLeft, &MouseSnapshot::leftDown, &MouseSnapshot::leftPressed, &MouseSnapshot::leftReleased},
     {"middle", kMiddle, &MouseSnapshot::middleDown, &MouseSnapshot::middlePressed,
      &MouseSnapshot::middleReleased},
-    {"right", kRight, &MouseSnapshot::rightDown, &MouseSnapshot::rightPressed,
-     &MouseSnapshot::rightReleased},
+    {"right", kRight, &MouseSnapshot::rightDown, &MouseSnapshot::rightPressed, &MouseSnapshot::rightReleased},
 };
 
 }  // namespace
 
-TEST(MouseEdges, ButtonHeldAtFirstCaptureIsPressed)
-{
+TEST(MouseEdges, ButtonHeldAtFirstCaptureIsPressed) {
     for (const Button& b : kButtons) {
         SCOPED_TRACE(b.name);
         const MouseSnapshot s = nextSnapshot(MouseSnapshot{}, b.bit, 0, 0);
@@ -39,8 +36,7 @@ TEST(MouseEdges, ButtonHeldAtFirstCaptureIsPressed)
     }
 }
 
-TEST(MouseEdges, HoldPressesOnceAndReleasesOnce)
-{
+TEST(MouseEdges, HoldPressesOnceAndReleasesOnce) {
     for (const Button& b : kButtons) {
         SCOPED_TRACE(b.name);
         const int masks[] = {0, b.bit, b.bit, b.bit, 0, 0};
@@ -58,23 +54,20 @@ TEST(MouseEdges, HoldPressesOnceAndReleasesOnce)
     }
 }
 
-TEST(MouseEdges, PressedAndReleasedNeverBoth)
-{
+TEST(MouseEdges, PressedAndReleasedNeverBoth) {
     // Every pair of consecutive masks over the three buttons.
     for (int before = 0; before < 8; ++before) {
         for (int now = 0; now < 8; ++now) {
             const MouseSnapshot prev = nextSnapshot(MouseSnapshot{}, before, 0, 0);
             const MouseSnapshot s = nextSnapshot(prev, now, 0, 0);
             for (const Button& b : kButtons) {
-                EXPECT_FALSE(s.*b.pressed && s.*b.released)
-                    << b.name << " " << before << "->" << now;
+                EXPECT_FALSE(s.*b.pressed && s.*b.released) << b.name << " " << before << "->" << now;
             }
         }
     }
 }
 
-TEST(MouseEdges, MiddleIsBitTwoAndRightIsBitOne)
-{
+TEST(MouseEdges, MiddleIsBitTwoAndRightIsBitOne) {
     const MouseSnapshot middle = nextSnapshot(MouseSnapshot{}, kMiddle, 0, 0);
     EXPECT_TRUE(middle.middleDown);
     EXPECT_FALSE(middle.rightDown);
@@ -90,8 +83,7 @@ TEST(MouseEdges, MiddleIsBitTwoAndRightIsBitOne)
     EXPECT_FALSE(others.leftDown || others.middleDown || others.rightDown);
 }
 
-TEST(MouseEdges, EdgesComeFromDownFlagsBeforeTheUpdate)
-{
+TEST(MouseEdges, EdgesComeFromDownFlagsBeforeTheUpdate) {
     // Left released while right is pressed in the same capture: each edge sees its own old flag.
     const MouseSnapshot held = nextSnapshot(MouseSnapshot{}, kLeft, 0, 0);
     const MouseSnapshot s = nextSnapshot(held, kRight, 0, 0);
@@ -102,8 +94,7 @@ TEST(MouseEdges, EdgesComeFromDownFlagsBeforeTheUpdate)
     EXPECT_FALSE(s.middlePressed || s.middleReleased);
 }
 
-TEST(MouseEdges, MotionIsThisCapturesOwn)
-{
+TEST(MouseEdges, MotionIsThisCapturesOwn) {
     MouseSnapshot s = nextSnapshot(MouseSnapshot{}, 0, 7, -3);
     EXPECT_EQ(s.dx, 7);
     EXPECT_EQ(s.dy, -3);
@@ -112,8 +103,7 @@ TEST(MouseEdges, MotionIsThisCapturesOwn)
     EXPECT_EQ(s.dy, 0);
 }
 
-TEST(MouseEdges, UnopenedInputCapturesTheUnchangedSnapshot)
-{
+TEST(MouseEdges, UnopenedInputCapturesTheUnchangedSnapshot) {
     OisInput input;
     EXPECT_EQ(input.keyboard, nullptr);
     EXPECT_EQ(input.mouse, nullptr);

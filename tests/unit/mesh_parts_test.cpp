@@ -24,19 +24,22 @@ aiMesh* makeMesh(const MeshSpec& shape, float base) {
     auto* mesh = new aiMesh;
     mesh->mNumVertices = shape.vertices;
     mesh->mVertices = new aiVector3D[shape.vertices];
-    for (unsigned v = 0; v < shape.vertices; ++v) mesh->mVertices[v] = aiVector3D(base + v, base + 10 * v, -float(v));
+    for (unsigned v = 0; v < shape.vertices; ++v)
+        mesh->mVertices[v] = aiVector3D(base + v, base + 10 * v, -float(v));
     if (shape.normals) {
         mesh->mNormals = new aiVector3D[shape.vertices];
         for (unsigned v = 0; v < shape.vertices; ++v) mesh->mNormals[v] = aiVector3D(0, 1, 0);
     }
     if (shape.colors) {
         mesh->mColors[0] = new aiColor4D[shape.vertices];
-        for (unsigned v = 0; v < shape.vertices; ++v) mesh->mColors[0][v] = aiColor4D(0.25f, 0.5f, 0.75f, 0.1f);
+        for (unsigned v = 0; v < shape.vertices; ++v)
+            mesh->mColors[0][v] = aiColor4D(0.25f, 0.5f, 0.75f, 0.1f);
     }
     if (shape.texCoords) {
         mesh->mTextureCoords[0] = new aiVector3D[shape.vertices];
         mesh->mNumUVComponents[0] = 2;
-        for (unsigned v = 0; v < shape.vertices; ++v) mesh->mTextureCoords[0][v] = aiVector3D(0.5f, 0.25f, 9.0f);
+        for (unsigned v = 0; v < shape.vertices; ++v)
+            mesh->mTextureCoords[0][v] = aiVector3D(0.5f, 0.25f, 9.0f);
     }
     mesh->mNumFaces = static_cast<unsigned>(shape.faces.size());
     mesh->mFaces = shape.faces.empty() ? nullptr : new aiFace[shape.faces.size()];
@@ -59,7 +62,8 @@ aiMaterial* makeMaterial(const aiColor3D* diffuse) {
     return material;
 }
 
-std::unique_ptr<aiScene> makeScene(const std::vector<MeshSpec>& meshes, std::vector<aiMaterial*> materials = {}) {
+std::unique_ptr<aiScene> makeScene(const std::vector<MeshSpec>& meshes,
+                                   std::vector<aiMaterial*> materials = {}) {
     auto scene = std::make_unique<aiScene>();
     scene->mNumMeshes = static_cast<unsigned>(meshes.size());
     scene->mMeshes = meshes.empty() ? nullptr : new aiMesh*[meshes.size()];
@@ -70,7 +74,9 @@ std::unique_ptr<aiScene> makeScene(const std::vector<MeshSpec>& meshes, std::vec
     return scene;
 }
 
-std::vector<OglMeshPart> build(const aiScene& scene) { return buildParts(scene, decideFlags(scene)); }
+std::vector<OglMeshPart> build(const aiScene& scene) {
+    return buildParts(scene, decideFlags(scene));
+}
 
 std::vector<GLint> components(const OglBuffVertex& buffer) {
     std::vector<GLint> out;
@@ -114,10 +120,12 @@ TEST(MeshPartsTest, FirstMeshDecidesTheAttributesOfEveryPart) {
     EXPECT_EQ(components(parts[1].vertexBuffer), (std::vector<GLint>{3, 3, 3, 2}));
     EXPECT_EQ(parts[1].vertexBuffer.stride, 11);
     // The later mesh lacks them all: normal zeros, colour white, texture coordinate zeros.
-    const std::vector<float> first(parts[1].vertexBuffer.vertices.begin(), parts[1].vertexBuffer.vertices.begin() + 11);
+    const std::vector<float> first(parts[1].vertexBuffer.vertices.begin(),
+                                   parts[1].vertexBuffer.vertices.begin() + 11);
     EXPECT_EQ(first, (std::vector<float>{100, 100, 0, 0, 0, 0, 1, 1, 1, 0, 0}));
     // The first mesh's own values: alpha and the third texture component dropped.
-    const std::vector<float> own(parts[0].vertexBuffer.vertices.begin(), parts[0].vertexBuffer.vertices.begin() + 11);
+    const std::vector<float> own(parts[0].vertexBuffer.vertices.begin(),
+                                 parts[0].vertexBuffer.vertices.begin() + 11);
     EXPECT_EQ(own, (std::vector<float>{0, 0, 0, 0, 1, 0, 0.25f, 0.5f, 0.75f, 0.5f, 0.25f}));
 
     // The other way round: attributes the first mesh lacks are dropped from later parts.

@@ -93,7 +93,8 @@ TEST(TrackerHandles, FrontmostHandHasSmallestPalmZFirstOnTies) {
 }
 
 TEST(TrackerHandles, FrontmostFingerHasSmallestTipZFirstOnTies) {
-    Frame frame = makeFrame({handAt(0, {Vector(1, 0, 5), Vector(2, 0, -3), Vector(3, 0, -3), Vector(4, 0, 8)})});
+    Frame frame =
+        makeFrame({handAt(0, {Vector(1, 0, 5), Vector(2, 0, -3), Vector(3, 0, -3), Vector(4, 0, 8)})});
     FingerList fingers = frame.hands().frontmost().fingers();
     ASSERT_EQ(fingers.count(), 4);
     expectVector(fingers.frontmost().tipPosition(), 2, 0, -3);
@@ -240,7 +241,9 @@ struct BadSession {
     const char* message;  // a piece of the expected error
 };
 
-void PrintTo(const BadSession& bad, std::ostream* os) { *os << bad.family; }
+void PrintTo(const BadSession& bad, std::ostream* os) {
+    *os << bad.family;
+}
 
 class TrackerMalformedSession : public ::testing::TestWithParam<BadSession> {};
 
@@ -274,8 +277,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadSession{"PalmTooShort", "0 hand 0 200 0 0 -1\n", 1, "6 numbers"},
         BadSession{"PartialTip", "0 hand 0 200 0 0 -1 0 1 2\n", 1, "3 numbers per fingertip"},
         BadSession{"ElevenFingers",
-                   "0 hand 0 0 0 0 -1 0 1 1 1 2 2 2 3 3 3 4 4 4 5 5 5 6 6 6 7 7 7 8 8 8 9 9 9 1 1 1 2 2 2\n", 1,
-                   "more than 10 fingertips"},
+                   "0 hand 0 0 0 0 -1 0 1 1 1 2 2 2 3 3 3 4 4 4 5 5 5 6 6 6 7 7 7 8 8 8 9 9 9 1 1 1 2 2 2\n",
+                   1, "more than 10 fingertips"},
         BadSession{"UnknownKeyword", "0 hands 0 200 0 0 -1 0\n", 1, "unknown keyword 'hands'"},
         BadSession{"MissingKeyword", "0\n", 1, "after the timestamp"},
         BadSession{"NegativeTime", "-5 none\n", 1, "timestamp, got '-5'"},
@@ -288,8 +291,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadSession{"WordsAfterEnd", "0 end now\n", 1, "after 'end'"},
         BadSession{"NoneWithHand", "0 none\n0 hand 0 0 0 0 -1 0\n", 2, "'none'"},
         BadSession{"HandWithNone", "0 hand 0 0 0 0 -1 0\n0 none\n", 2, "'none'"},
-        BadSession{"LongTokenCutShort", "0 hand 0 200 0 0 -1 0 1 2 xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n",
-                   1, "'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...' is not a number"},
+        BadSession{"LongTokenCutShort",
+                   "0 hand 0 200 0 0 -1 0 1 2 xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", 1,
+                   "'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...' is not a number"},
         BadSession{"OnlyComments", "# nothing here\n\n", 0, "no frame"},
         BadSession{"EmptyInput", "", 0, "no frame"}),
     [](const ::testing::TestParamInfo<BadSession>& info) { return std::string(info.param.family); });
@@ -304,8 +308,8 @@ protected:
     }
 
     std::string writeSession(const std::string& text) {
-        path_ = std::filesystem::temp_directory_path() /
-                ("tracker_test_" + std::to_string(getpid()) + ".txt");
+        path_ =
+            std::filesystem::temp_directory_path() / ("tracker_test_" + std::to_string(getpid()) + ".txt");
         std::ofstream(path_) << text;
         return path_.string();
     }
