@@ -6,7 +6,7 @@
 
 #include <cstdint>
 #include <optional>
-#include <ostream>
+#include <utility>
 #include <vector>
 
 #include "support/GlWindow.h"
@@ -15,27 +15,25 @@ namespace {
 
 constexpr GLuint kAttribsChecked = 8;  // GL guarantees at least 16
 
-// `vertexCount` vertices of the given attribute sizes, filled with distinct numbers.
-OglBuffVertex makeVertices(const std::vector<GLint>& components, int vertexCount) {
+OglBuffVertex makeVertices(const std::vector<GLint>& components, std::vector<float> data) {
     OglBuffVertex buffer;
-    GLint perVertex = 0;
-    for (GLint n : components) {
-        buffer.layout.push_back({GL_FLOAT, n});
-        perVertex += n;
-    }
-    for (int i = 0; i < vertexCount * perVertex; ++i)
-        buffer.vertices.push_back(0.25f * static_cast<float>(i));
+    for (GLint n : components) buffer.layout.push_back({GL_FLOAT, n});
+    buffer.vertices = std::move(data);
     buffer.fill();
     return buffer;
 }
 
+// `vertexCount` vertices of the given attribute sizes, filled with distinct numbers.
+OglBuffVertex makeVertices(const std::vector<GLint>& components, int vertexCount) {
+    std::vector<float> data;
+    for (GLint n : components)
+        for (int i = 0; i < vertexCount * n; ++i) data.push_back(0.25f * static_cast<float>(data.size()));
+    return makeVertices(components, data);
+}
+
 // A quad covering the whole viewport, counter-clockwise.
 OglBuffVertex makeQuad() {
-    OglBuffVertex buffer;
-    buffer.layout.push_back({GL_FLOAT, 3});
-    buffer.vertices = {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0};
-    buffer.fill();
-    return buffer;
+    return makeVertices({3}, {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0});
 }
 
 OglBuffIndex makeIndices(std::vector<uint32_t> indices) {
@@ -50,12 +48,6 @@ GLint attribIv(GLuint index, GLenum what) {
     GLint value = -1;
     glGetVertexAttribiv(index, what, &value);
     return value;
-}
-
-uintptr_t attribOffset(GLuint index) {
-    void* pointer = nullptr;
-    glGetVertexAttribPointerv(index, GL_VERTEX_ATTRIB_ARRAY_POINTER, &pointer);
-    return reinterpret_cast<uintptr_t>(pointer);
 }
 
 GLint boundBuffer(GLenum binding) {
@@ -87,8 +79,7 @@ TEST_F(BuffersOnMesa, UploadStoresTheArrayAndLeavesTheBufferBound) {
     vertices.upload();
     ASSERT_TRUE(glIsBuffer(vertices.bufferId));
     EXPECT_EQ(boundBuffer(GL_ARRAY_BUFFER_BINDING), static_cast<GLint>(vertices.bufferId));
-    GLint size = 0;
-    GLint usage = 0;
+    GLint size = 0, usage = 0;
     glGetBufferParameteriv(GL_ARRAY_BUFFER, GL_BUFFER_SIZE, &size);
     glGetBufferParameteriv(GL_ARRAY_BUFFER, GL_BUFFER_USAGE, &usage);
     EXPECT_EQ(size, 30 * 4);
@@ -105,114 +96,77 @@ TEST_F(BuffersOnMesa, UploadStoresTheArrayAndLeavesTheBufferBound) {
     EXPECT_EQ(storedIndices, indices.indices);
 }
 
-struct LayoutCase {
-    std::vector<GLint> components;
-    GLint strideBytes;
-    std::vector<uintptr_t> offsetsBytes;
-};
-void PrintTo(const LayoutCase& layout, std::ostream* out) {
-    *out << layout.components.size() << " attributes, stride " << layout.strideBytes;
-}
+TEST_F(BuffersOnMesa, BindPointsEachArrayIntoTheBufferAndDrawTakesThemDown) {
+    struct Layout {
+        std::vector<GLint> components;
+        GLint strideBytes;
+        std::vector<uintptr_t> offsetsBytes;
+    };
+    for (const Layout& layout :
+         {Layout{{3}, 12, {0}}, Layout{{3, 3, 3, 2}, 44, {0, 12, 24, 36}}, Layout{{3, 2}, 20, {0, 12}}}) {
+        SCOPED_TRACE(testing::Message() << "stride " << layout.strideBytes);
+        const GLuint n = static_cast<GLuint>(layout.components.size());
+        OglBuffVertex vertices = makeVertices(layout.components, 3);
+        vertices.upload();
+        glBindBuffer(GL_ARRAY_BUFFER, 0);
+        vertices.bindAttributes();
+        EXPECT_EQ(boundBuffer(GL_ARRAY_BUFFER_BINDING), static_cast<GLint>(vertices.bufferId));
+        for (GLuint i = 0; i < kAttribsChecked; ++i) {
+            SCOPED_TRACE(testing::Message() << "attribute " << i);
+            EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED), i < n ? GL_TRUE : GL_FALSE);
+            if (i >= n) continue;
+            EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_SIZE), layout.components[i]);
+            EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_STRIDE), layout.strideBytes);
+            EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_TYPE), GL_FLOAT);
+            EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_NORMALIZED), GL_FALSE);
+            EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_BUFFER_BINDING),
+                      static_cast<GLint>(vertices.bufferId));
+            void* offset = nullptr;
+            glGetVertexAttribPointerv(i, GL_VERTEX_ATTRIB_ARRAY_POINTER, &offset);
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(offset), layout.offsetsBytes[i]);
+        }
 
-class AttributeLayout : public BuffersOnMesa, public ::testing::WithParamInterface<LayoutCase> {};
-
-TEST_P(AttributeLayout, BindAttributesPointsEachArrayIntoTheBuffer) {
-    const LayoutCase& layout = GetParam();
-    const GLuint n = static_cast<GLuint>(layout.components.size());
-    OglBuffVertex vertices = makeVertices(layout.components, 3);
-    vertices.upload();
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    vertices.bindAttributes();
-
-    EXPECT_EQ(boundBuffer(GL_ARRAY_BUFFER_BINDING), static_cast<GLint>(vertices.bufferId));
-    for (GLuint i = 0; i < n; ++i) {
-        SCOPED_TRACE(testing::Message() << "attribute " << i);
-        EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED), GL_TRUE);
-        EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_SIZE), layout.components[i]);
-        EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_STRIDE), layout.strideBytes);
-        EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_TYPE), GL_FLOAT);
-        EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_NORMALIZED), GL_FALSE);
-        EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_BUFFER_BINDING), static_cast<GLint>(vertices.bufferId));
-        EXPECT_EQ(attribOffset(i), layout.offsetsBytes[i]);
+        OglBuffIndex indices = makeIndices({0, 1, 2});
+        indices.upload();
+        glUseProgram(program);
+        drawIndexed(vertices, indices);
+        for (GLuint i = 0; i < kAttribsChecked; ++i)
+            EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED), GL_FALSE) << "attribute " << i;
+        EXPECT_EQ(boundBuffer(GL_ARRAY_BUFFER_BINDING), static_cast<GLint>(vertices.bufferId));
+        EXPECT_EQ(boundBuffer(GL_ELEMENT_ARRAY_BUFFER_BINDING), static_cast<GLint>(indices.bufferId));
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     }
-    for (GLuint i = n; i < kAttribsChecked; ++i)
-        EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED), GL_FALSE) << "attribute " << i;
-    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
-TEST_P(AttributeLayout, DrawDisablesEveryArrayAndLeavesBothBuffersBound) {
-    const LayoutCase& layout = GetParam();
-    OglBuffVertex vertices = makeVertices(layout.components, 3);
-    vertices.upload();
-    OglBuffIndex indices = makeIndices({0, 1, 2});
-    indices.upload();
-    glUseProgram(program);
-    drawIndexed(vertices, indices);
-
-    for (GLuint i = 0; i < kAttribsChecked; ++i)
-        EXPECT_EQ(attribIv(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED), GL_FALSE) << "attribute " << i;
-    EXPECT_EQ(boundBuffer(GL_ARRAY_BUFFER_BINDING), static_cast<GLint>(vertices.bufferId));
-    EXPECT_EQ(boundBuffer(GL_ELEMENT_ARRAY_BUFFER_BINDING), static_cast<GLint>(indices.bufferId));
-    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-}
-
-INSTANTIATE_TEST_SUITE_P(Layouts, AttributeLayout,
-                         ::testing::Values(LayoutCase{{3}, 12, {0}},
-                                           LayoutCase{{3, 3, 3, 2}, 44, {0, 12, 24, 36}},
-                                           LayoutCase{{3, 2}, 20, {0, 12}}),
-                         [](const ::testing::TestParamInfo<LayoutCase>& info) {
-                             return "Attributes" + std::to_string(info.param.components.size()) + "Stride" +
-                                    std::to_string(info.param.strideBytes);
-                         });
-
-struct CountCase {
-    std::vector<uint32_t> indices;
-    GLuint triangles;
-};
-void PrintTo(const CountCase& draw, std::ostream* out) {
-    *out << draw.indices.size() << " indices, " << draw.triangles << " triangles";
-}
-
-class DrawnTriangles : public BuffersOnMesa, public ::testing::WithParamInterface<CountCase> {};
-
-TEST_P(DrawnTriangles, OnlyWholeTrianglesAreDrawn) {
+TEST_F(BuffersOnMesa, OnlyWholeTrianglesAreDrawn) {
     OglBuffVertex vertices = makeQuad();
     vertices.upload();
-    OglBuffIndex indices = makeIndices(GetParam().indices);
-    indices.upload();
     glUseProgram(program);
-    harness::PrimitiveCounter counter;
-    drawIndexed(vertices, indices);
-    EXPECT_EQ(counter.count(), GetParam().triangles);
+    const std::pair<std::vector<uint32_t>, GLuint> cases[] = {
+        {{0, 1, 2, 0, 2, 3, 1}, 2}, {{0, 1}, 0}, {{0, 1, 2, 0, 2, 3}, 2}, {{0, 1, 2, 3}, 1}};
+    for (const auto& [list, triangles] : cases) {
+        OglBuffIndex indices = makeIndices(list);
+        indices.upload();
+        harness::PrimitiveCounter counter;
+        drawIndexed(vertices, indices);
+        EXPECT_EQ(counter.count(), triangles) << list.size() << " indices";
+    }
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
-
-INSTANTIATE_TEST_SUITE_P(IndexCounts, DrawnTriangles,
-                         ::testing::Values(CountCase{{0, 1, 2, 0, 2, 3, 1}, 2}, CountCase{{0, 1}, 0},
-                                           CountCase{{0, 1, 2, 0, 2, 3}, 2}, CountCase{{0, 1, 2, 3}, 1}),
-                         [](const ::testing::TestParamInfo<CountCase>& info) {
-                             return "Count" + std::to_string(info.param.indices.size());
-                         });
 
 TEST_F(BuffersOnMesa, CopiesStillDrawAfterTheOriginalsAreDestroyed) {
     std::optional<OglBuffVertex> vertexCopy;
     OglBuffIndex indexCopy;
-    GLuint originalIds[2] = {0, 0};
     {
         OglBuffVertex vertices = makeQuad();
         vertices.upload();
         OglBuffIndex indices = makeIndices({0, 1, 2, 0, 2, 3});
         indices.upload();
-        originalIds[0] = vertices.bufferId;
-        originalIds[1] = indices.bufferId;
         vertexCopy.emplace(vertices);  // copy construction
         indexCopy = indices;           // copy assignment
     }
-    EXPECT_EQ(vertexCopy->bufferId, originalIds[0]);
-    EXPECT_EQ(indexCopy.bufferId, originalIds[1]);
-    ASSERT_TRUE(glIsBuffer(vertexCopy->bufferId))
-        << "destroying a buffer object must not delete the GL buffer";
-    ASSERT_TRUE(glIsBuffer(indexCopy.bufferId)) << "destroying a buffer object must not delete the GL buffer";
+    // Destroying a buffer object must not delete the GL buffer.
+    ASSERT_TRUE(glIsBuffer(vertexCopy->bufferId) && glIsBuffer(indexCopy.bufferId));
 
     harness::ColourTarget target;
     ASSERT_TRUE(target.complete());

@@ -24,41 +24,35 @@ struct SharedWindow {
 };
 SharedWindow shared;
 
+// After an SDL_Quit the old window and context belong to a video subsystem that is gone.
 bool stillOpen() {
     return shared.window != nullptr && SDL_WasInit(SDL_INIT_VIDEO) != 0 &&
            SDL_GetWindowFromID(shared.windowId) == shared.window;
 }
 
-bool open(std::string& error) {
-    // After an SDL_Quit the old window and context belong to a video subsystem that is gone.
+std::string open() {
     shared = SharedWindow{};
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        error = std::string("SDL video: ") + SDL_GetError();
-        return false;
-    }
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return std::string("SDL video: ") + SDL_GetError();
     shared.window = SDL_CreateWindow("gl test", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
                                      kWindowSizePx, kWindowSizePx, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-    if (shared.window == nullptr) {
-        error = std::string("window: ") + SDL_GetError();
-        return false;
-    }
+    if (shared.window == nullptr) return std::string("window: ") + SDL_GetError();
     shared.windowId = SDL_GetWindowID(shared.window);
     shared.context = SDL_GL_CreateContext(shared.window);
-    if (shared.context == nullptr) {
-        error = std::string("context: ") + SDL_GetError();
-        return false;
-    }
+    if (shared.context == nullptr) return std::string("context: ") + SDL_GetError();
     glewExperimental = GL_TRUE;
     const GLenum result = glewInit();
-    if (result != GLEW_OK) {
-        error = std::string("GLEW: ") + reinterpret_cast<const char*>(glewGetErrorString(result));
-        return false;
-    }
+    if (result != GLEW_OK)
+        return std::string("GLEW: ") + reinterpret_cast<const char*>(glewGetErrorString(result));
     pinGlDriver();
-    // GLEW's own probing may leave an error behind.
-    while (glGetError() != GL_NO_ERROR) {
-    }
-    return true;
+    return "";
+}
+
+std::string infoLog(GLuint object, bool program) {
+    GLint length = 0;
+    (program ? glGetProgramiv : glGetShaderiv)(object, GL_INFO_LOG_LENGTH, &length);
+    std::string log(static_cast<size_t>(length > 0 ? length : 1), '\0');
+    if (length > 0) (program ? glGetProgramInfoLog : glGetShaderInfoLog)(object, length, nullptr, log.data());
+    return log.c_str();
 }
 
 GLuint compileStage(GLenum type, const std::string& source, std::string& log) {
@@ -66,12 +60,15 @@ GLuint compileStage(GLenum type, const std::string& source, std::string& log) {
     const char* text = source.c_str();
     glShaderSource(stage, 1, &text, nullptr);
     glCompileShader(stage);
-    GLint length = 0;
-    glGetShaderiv(stage, GL_INFO_LOG_LENGTH, &length);
-    std::string stageLog(static_cast<size_t>(length > 0 ? length : 1), '\0');
-    if (length > 0) glGetShaderInfoLog(stage, length, nullptr, stageLog.data());
-    log += stageLog.c_str();
+    log += infoLog(stage, false);
     return stage;
+}
+
+std::string readTextFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 }  // namespace
 
@@ -89,19 +86,11 @@ void pinGlDriver() {
     for (const std::string& driver : drivers) dlopen(driver.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
 }
 
-bool makeGlCurrent(std::string& error) {
-    if (!stillOpen() && !open(error)) return false;
-    if (SDL_GL_MakeCurrent(shared.window, shared.context) != 0) {
-        error = std::string("make current: ") + SDL_GetError();
-        return false;
-    }
-    return true;
-}
-
 void GlTest::SetUp() {
-    std::string error;
-    ASSERT_TRUE(makeGlCurrent(error)) << "no OpenGL context (is DISPLAY set?): " << error;
-    while (glGetError() != GL_NO_ERROR) {
+    const std::string error = stillOpen() ? "" : open();
+    ASSERT_EQ(error, "") << "no OpenGL context (is DISPLAY set?)";
+    ASSERT_EQ(SDL_GL_MakeCurrent(shared.window, shared.context), 0) << "make current: " << SDL_GetError();
+    while (glGetError() != GL_NO_ERROR) {  // GLEW's own probing may leave one behind
     }
 }
 
@@ -127,9 +116,7 @@ std::string captureStdout(const std::function<void()>& call) {
     }
     std::string text;
     std::rewind(sink);
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, sink)) > 0) text.append(buffer, n);
+    for (int c = std::fgetc(sink); c != EOF; c = std::fgetc(sink)) text += static_cast<char>(c);
     std::fclose(sink);
     return text;
 }
@@ -155,23 +142,10 @@ GLuint linkProgram(const std::string& vertexSource, const std::string& fragmentS
     glDeleteShader(fragment);
     GLint status = GL_FALSE;
     glGetProgramiv(program, GL_LINK_STATUS, &status);
-    if (status != GL_TRUE) {
-        GLint length = 0;
-        glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
-        std::string linkLog(static_cast<size_t>(length > 0 ? length : 1), '\0');
-        if (length > 0) glGetProgramInfoLog(program, length, nullptr, linkLog.data());
-        ADD_FAILURE() << "test program did not link:\n" << log << linkLog.c_str();
-        glDeleteProgram(program);
-        return 0;
-    }
-    return program;
-}
-
-std::string readTextFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    if (status == GL_TRUE) return program;
+    ADD_FAILURE() << "test program did not link:\n" << log << infoLog(program, true);
+    glDeleteProgram(program);
+    return 0;
 }
 
 GLuint linkShippedProgram() {
@@ -227,12 +201,8 @@ std::vector<float> uniformFloats(GLuint program, const char* name, int count) {
     constexpr int kLargestUniformFloats = 16;  // a mat4
     std::vector<float> values(kLargestUniformFloats, -12345.0f);
     const GLint location = glGetUniformLocation(program, name);
-    if (location == -1) {
-        ADD_FAILURE() << "program " << program << " has no active uniform " << name;
-        values.resize(static_cast<size_t>(count));
-        return values;
-    }
-    glGetUniformfv(program, location, values.data());
+    if (location == -1) ADD_FAILURE() << "program " << program << " has no active uniform " << name;
+    if (location != -1) glGetUniformfv(program, location, values.data());
     values.resize(static_cast<size_t>(count));
     return values;
 }

@@ -13,17 +13,13 @@
 
 namespace harness {
 
-// Makes the shared test context current, opening the window (and SDL's video) on first use
-// and again when someone has shut SDL down since (the App tests end with SDL_Quit).
-// On failure returns false and says why in `error`.
-bool makeGlCurrent(std::string& error);
-
 // Keeps the loaded Mesa driver mapped until the process ends. SDL_Quit closes the X
 // connection and with it unloads the driver; its leaks would then be reported against an
 // unknown module, out of reach of the LeakSanitizer suppressions. Call with a context current.
 void pinGlDriver();
 
-// Fixture base: every test starts with the shared context current and no GL error pending.
+// Fixture base: every test starts with the shared context current and no GL error pending. The
+// window is (re)opened on first use and after an SDL_Quit (the App tests end with one).
 class GlTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -49,7 +45,6 @@ private:
 GLuint linkProgram(const std::string& vertexSource, const std::string& fragmentSource);
 // The shipped shaders/simple/ColoredPointL.{vsh,fsh} of the source tree.
 GLuint linkShippedProgram();
-std::string readTextFile(const std::filesystem::path& path);
 // Attribute 0 taken as clip-space position, every fragment in the colour of the vec3 "col".
 GLuint linkFlatColourProgram();
 

@@ -34,70 +34,46 @@ Session parseOk(const std::string& text) {
     return session;
 }
 
-// A clock the test moves by hand.
-struct FakeClock {
-    int64_t nowMs = 0;
-    std::function<int64_t()> fn() {
-        return [this] { return nowMs; };
-    }
-};
+// Replays `session` against a clock the test moves through `nowMs`.
+std::shared_ptr<Source> replayAt(const Session& session, int64_t& nowMs) {
+    return makeReplaySource(session, [&nowMs] { return nowMs; });
+}
 
 }  // namespace
 
-TEST(TrackerHandles, InvalidFrameAndEmptyListsReadAsZero) {
+TEST(TrackerHandles, InvalidAndOutOfRangeHandlesReadAsZero) {
     Frame frame;
     EXPECT_FALSE(frame.isValid());
     EXPECT_EQ(frame.timestamp(), 0);
-    EXPECT_EQ(frame.hands().count(), 0);
     Hand hand = frame.hands().frontmost();
     EXPECT_FALSE(hand.isValid());
     expectVector(hand.palmPosition(), 0, 0, 0);
     expectVector(hand.palmNormal(), 0, 0, 0);
-    EXPECT_EQ(hand.fingers().count(), 0);
-    Finger finger = hand.fingers().frontmost();
-    EXPECT_FALSE(finger.isValid());
-    expectVector(finger.tipPosition(), 0, 0, 0);
+    EXPECT_FALSE(hand.fingers().frontmost().isValid());
+    expectVector(hand.fingers().frontmost().tipPosition(), 0, 0, 0);
 
     Frame empty = makeFrame({}, 7);
     EXPECT_TRUE(empty.isValid());
     EXPECT_EQ(empty.timestamp(), 7);
-    EXPECT_EQ(empty.hands().count(), 0);
     EXPECT_FALSE(empty.hands().frontmost().isValid());
 
-    Frame fingerless = makeFrame({handAt(5)});
-    EXPECT_TRUE(fingerless.hands().frontmost().isValid());
-    EXPECT_EQ(fingerless.hands().frontmost().fingers().count(), 0);
-    EXPECT_FALSE(fingerless.hands().frontmost().fingers().frontmost().isValid());
-}
-
-TEST(TrackerHandles, OutOfRangeIndexGivesInvalidHandle) {
-    Frame frame = makeFrame({handAt(0, {Vector(1, 2, 3)})});
-    EXPECT_FALSE(frame.hands()[-1].isValid());
-    EXPECT_FALSE(frame.hands()[1].isValid());
-    FingerList fingers = frame.hands()[0].fingers();
+    Frame one = makeFrame({handAt(0, {Vector(1, 2, 3)}), handAt(5)});
+    EXPECT_FALSE(one.hands()[-1].isValid());
+    EXPECT_FALSE(one.hands()[2].isValid());
+    FingerList fingers = one.hands()[0].fingers();
     EXPECT_FALSE(fingers[-1].isValid());
-    EXPECT_FALSE(fingers[1].isValid());
     expectVector(fingers[1].tipPosition(), 0, 0, 0);
     expectVector(fingers[0].tipPosition(), 1, 2, 3);
+    EXPECT_FALSE(one.hands()[1].fingers().frontmost().isValid());
 }
 
-TEST(TrackerHandles, FrontmostHandHasSmallestPalmZFirstOnTies) {
-    Frame frame = makeFrame({handAt(30), handAt(-10, {Vector(1, 0, 0)}), handAt(-10), handAt(0)});
-    ASSERT_EQ(frame.hands().count(), 4);
+TEST(TrackerHandles, FrontmostHasSmallestZFirstOnTies) {
+    Frame frame = makeFrame({handAt(30), handAt(-10, {Vector(1, 0, 5), Vector(2, 0, -3), Vector(3, 0, -3)}),
+                             handAt(-10), handAt(0)});
     Hand front = frame.hands().frontmost();
     EXPECT_EQ(front.palmPosition().z, -10);
-    EXPECT_EQ(front.fingers().count(), 1);  // the first of the two at -10
-
-    Frame single = makeFrame({handAt(99)});
-    EXPECT_EQ(single.hands().frontmost().palmPosition().z, 99);
-}
-
-TEST(TrackerHandles, FrontmostFingerHasSmallestTipZFirstOnTies) {
-    Frame frame =
-        makeFrame({handAt(0, {Vector(1, 0, 5), Vector(2, 0, -3), Vector(3, 0, -3), Vector(4, 0, 8)})});
-    FingerList fingers = frame.hands().frontmost().fingers();
-    ASSERT_EQ(fingers.count(), 4);
-    expectVector(fingers.frontmost().tipPosition(), 2, 0, -3);
+    ASSERT_EQ(front.fingers().count(), 3);  // the first of the two at -10
+    expectVector(front.fingers().frontmost().tipPosition(), 2, 0, -3);
 }
 
 TEST(TrackerHandles, CopiesShareDataAndOutliveTheirSource) {
@@ -107,105 +83,64 @@ TEST(TrackerHandles, CopiesShareDataAndOutliveTheirSource) {
         Controller controller;
         auto source = std::make_shared<ScriptedSource>();
         attachSource(controller, source);
+        Controller copy = controller;  // copies poll the same source
+        EXPECT_FALSE(copy.isConnected());
+        EXPECT_FALSE(copy.frame(0).isValid());
+        source->setConnected(true);
         source->setFrame(makeFrame({handAt(4, {Vector(7, 8, 9)})}, 40));
-        kept = controller.frame();
+        source->setFrame(makeFrame({}, 41));
+        EXPECT_TRUE(copy.isConnected());
+        EXPECT_EQ(copy.frame().timestamp(), 41);
+        EXPECT_FALSE(copy.frame(2).isValid());
+        EXPECT_FALSE(copy.frame(-1).isValid());
+        kept = copy.frame(1);
         finger = kept.hands().frontmost().fingers().frontmost();
     }
-    EXPECT_TRUE(kept.isValid());
-    EXPECT_EQ(kept.timestamp(), 40);
-
     Frame copy = kept;
-    kept = makeFrame({}, 50);  // assignment replaces, the copy still holds the old frame
-    EXPECT_EQ(kept.timestamp(), 50);
-    EXPECT_EQ(kept.hands().count(), 0);
+    kept = Frame();
     EXPECT_EQ(copy.timestamp(), 40);
     EXPECT_EQ(copy.hands().count(), 1);
-
-    copy = Frame();
-    EXPECT_FALSE(copy.isValid());
+    copy = makeFrame({}, 50);
+    EXPECT_EQ(copy.hands().count(), 0);
     EXPECT_TRUE(finger.isValid());  // the last handle keeps the frame's data alive
     expectVector(finger.tipPosition(), 7, 8, 9);
 }
 
-TEST(TrackerController, ScriptedSourceDrivesConnectionAndHistory) {
-    Controller controller;
-    auto source = std::make_shared<ScriptedSource>();
-    attachSource(controller, source);
-    EXPECT_FALSE(controller.isConnected());
-    EXPECT_FALSE(controller.frame(0).isValid());
-
-    source->setConnected(true);
-    source->setFrame(makeFrame({}, 1));
-    source->setFrame(makeFrame({}, 2));
-    EXPECT_TRUE(controller.isConnected());
-    EXPECT_EQ(controller.frame().timestamp(), 2);
-    EXPECT_EQ(controller.frame(1).timestamp(), 1);
-    EXPECT_FALSE(controller.frame(2).isValid());
-    EXPECT_FALSE(controller.frame(-1).isValid());
-
-    Controller shared = controller;  // copies poll the same source
-    source->setConnected(false);
-    EXPECT_FALSE(shared.isConnected());
-
-    attachSource(controller, nullptr);
-    EXPECT_FALSE(controller.isConnected());
-    EXPECT_FALSE(controller.frame().isValid());
-}
-
-TEST(TrackerReplay, FrameFollowsTheClock) {
-    Session session = parseOk(
-        "100 hand 0 200 0  0 -1 0\n"
-        "200 none\n"
-        "300 hand 5 200 0  0 -1 0  1 2 3\n");
+TEST(TrackerReplay, FrameFollowsTheClockUntilTheEnd) {
+    Session session = parseOk("100 hand 0 200 0  0 -1 0\n200 none\n300 hand 5 200 0  0 -1 0  1 2 3\n");
     ASSERT_EQ(session.frames.size(), 3u);
     EXPECT_EQ(session.endMs, 300);
-
-    FakeClock clock;
-    auto replay = makeReplaySource(session, clock.fn());
-
-    clock.nowMs = 99;  // before the first frame: connected, but nothing seen yet
+    int64_t now = 99;  // before the first frame: connected, but nothing seen yet
+    auto replay = replayAt(session, now);
     EXPECT_TRUE(replay->isConnected());
     EXPECT_FALSE(replay->frame(0).isValid());
-
-    clock.nowMs = 100;
-    EXPECT_EQ(replay->frame(0).timestamp(), 100);
+    now = 100;
     EXPECT_EQ(replay->frame(0).hands().count(), 1);
     EXPECT_FALSE(replay->frame(1).isValid());
-
-    clock.nowMs = 299;
+    now = 299;
     EXPECT_EQ(replay->frame(0).timestamp(), 200);
-    EXPECT_TRUE(replay->frame(0).isValid());
     EXPECT_EQ(replay->frame(0).hands().count(), 0);
     EXPECT_EQ(replay->frame(1).timestamp(), 100);
-
-    clock.nowMs = 300;  // the session's last frame is its end: still connected
+    now = 300;  // the last frame is the end: still connected
     EXPECT_TRUE(replay->isConnected());
     EXPECT_EQ(replay->frame(0).hands().frontmost().fingers().count(), 1);
-    EXPECT_EQ(replay->frame(2).timestamp(), 100);
     EXPECT_FALSE(replay->frame(3).isValid());
-
-    clock.nowMs = 301;
+    now = 301;
     EXPECT_FALSE(replay->isConnected());
-}
 
-TEST(TrackerReplay, ExplicitEndOutlastsTheLastFrame) {
-    Session session = parseOk("0 none\n0 end\n");
-    EXPECT_EQ(session.endMs, 0);
     session = parseOk("10 none\n5000 end   # hold the last frame\n");
     EXPECT_EQ(session.endMs, 5000);
-    FakeClock clock;
-    auto replay = makeReplaySource(session, clock.fn());
-    clock.nowMs = 5000;
+    now = 5000;
+    replay = replayAt(session, now);
     EXPECT_TRUE(replay->isConnected());
     EXPECT_EQ(replay->frame(0).timestamp(), 10);
-    clock.nowMs = 5001;
+    now = 5001;
     EXPECT_FALSE(replay->isConnected());
 }
 
 TEST(TrackerReplay, SameTimestampGroupsHandsCommentsAndBlanksIgnored) {
     Session session = parseOk(
-        "# two hands, then one\r\n"
-        "\n"
+        "# two hands, then one\r\n\n"
         "  0 hand 0 0 50 0 -1 0   # the back hand\r\n"
         "\t0 hand 1e1 0 -2.5 0 -1 0 1 1 1 2 2 2\n"
         "16 hand 0 0 0 0 -1 0 1 1 1 2 2 2 3 3 3 4 4 4 5 5 5 6 6 6 7 7 7 8 8 8 9 9 9 10 10 10\n");
@@ -221,82 +156,63 @@ TEST(TrackerReplay, LongSessionParsesAndLooksUp) {
     constexpr int kFrames = 20000;
     constexpr int kStepMs = 16;
     std::string text;
-    for (int i = 0; i < kFrames; ++i) {
+    for (int i = 0; i < kFrames; ++i)
         text += std::to_string(i * kStepMs) + " hand " + std::to_string(i) + " 200 0 0 -1 0 0 0 0\n";
-    }
-    Session session = parseOk(text);
-    ASSERT_EQ(session.frames.size(), static_cast<size_t>(kFrames));
-    FakeClock clock;
-    auto replay = makeReplaySource(session, clock.fn());
+    int64_t now = 0;
+    auto replay = replayAt(parseOk(text), now);
     for (int i : {0, 1, 777, kFrames - 1}) {
-        clock.nowMs = i * kStepMs + kStepMs / 2;
+        now = i * kStepMs + kStepMs / 2;
         EXPECT_EQ(replay->frame(0).hands().frontmost().palmPosition().x, static_cast<float>(i));
     }
 }
 
-struct BadSession {
-    const char* family;
-    const char* text;
-    int line;             // 0: a complaint about the whole input, without a line
-    const char* message;  // a piece of the expected error
-};
-
-void PrintTo(const BadSession& bad, std::ostream* os) {
-    *os << bad.family;
-}
-
-class TrackerMalformedSession : public ::testing::TestWithParam<BadSession> {};
-
-TEST_P(TrackerMalformedSession, RejectedWithItsLineNumber) {
-    const BadSession& bad = GetParam();
-    std::istringstream in(bad.text);
-    Session session;
-    session.endMs = -1;
-    std::string error;
-    EXPECT_FALSE(parseSession(in, session, error));
-    if (bad.line > 0) {
-        EXPECT_EQ(error.rfind("line " + std::to_string(bad.line) + ": ", 0), 0u) << error;
-    } else {
-        EXPECT_EQ(error.find("line "), std::string::npos) << error;
+TEST(TrackerReplay, MalformedSessionIsRejectedWithItsLineNumber) {
+    struct Bad {
+        const char* text;
+        int line;             // 0: a complaint about the whole input, without a line
+        const char* message;  // a piece of the expected error
+    };
+    const Bad cases[] = {
+        {"# x\n0 hand 0 200 abc 0 -1 0\n", 2, "'abc' is not a number"},
+        {"0 hand 0 200 1.5x 0 -1 0\n", 1, "not a number"},
+        {"0 hand 0 200 nan 0 -1 0\n", 1, "'nan' is not a finite number"},
+        {"0 hand 0 200 0 0 -1 0 1 inf 1\n", 1, "not a finite number"},
+        {"0 hand 0 200 1e39 0 -1 0\n", 1, "not a finite number"},
+        {"0 hand 0 200 0 0 -1\n", 1, "6 numbers"},
+        {"0 hand 0 200 0 0 -1 0 1 2\n", 1, "3 numbers per fingertip"},
+        {"0 hand 0 0 0 0 -1 0 1 1 1 2 2 2 3 3 3 4 4 4 5 5 5 6 6 6 7 7 7 8 8 8 9 9 9 1 1 1 2 2 2\n", 1,
+         "more than 10 fingertips"},
+        {"0 hands 0 200 0 0 -1 0\n", 1, "unknown keyword 'hands'"},
+        {"0\n", 1, "after the timestamp"},
+        {"-5 none\n", 1, "timestamp, got '-5'"},
+        {"1.5 none\n", 1, "timestamp, got '1.5'"},
+        {"99999999999999999999 none\n", 1, "timestamp"},
+        {"10 none\n20 none\n15 none\n", 3, "15 is earlier than the previous 20"},
+        {"10 none\n5 end\n", 2, "earlier"},
+        {"0 none\n5 end\n\n# fine\n6 none\n", 5, "follow the 'end'"},
+        {"0 none 1\n", 1, "unexpected '1' after 'none'"},
+        {"0 end now\n", 1, "after 'end'"},
+        {"0 none\n0 hand 0 0 0 0 -1 0\n", 2, "'none'"},
+        {"0 hand 0 0 0 0 -1 0\n0 none\n", 2, "'none'"},
+        {"0 hand 0 200 0 0 -1 0 1 2 xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", 1,
+         "'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...' is not a number"},
+        {"# nothing here\n\n", 0, "no frame"},
+        {"", 0, "no frame"}};
+    for (const Bad& bad : cases) {
+        SCOPED_TRACE(bad.text);
+        std::istringstream in(bad.text);
+        Session session;
+        session.endMs = -1;
+        std::string error;
+        EXPECT_FALSE(parseSession(in, session, error));
+        const std::string prefix = bad.line > 0 ? "line " + std::to_string(bad.line) + ": " : "";
+        EXPECT_EQ(error.rfind(prefix, 0), 0u) << error;
+        EXPECT_TRUE(bad.line > 0 || error.find("line ") == std::string::npos) << error;
+        EXPECT_NE(error.find(bad.message), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+        EXPECT_EQ(session.endMs, -1);  // untouched
     }
-    EXPECT_NE(error.find(bad.message), std::string::npos) << error;
-    EXPECT_EQ(error.find('\n'), std::string::npos);
-    EXPECT_EQ(session.endMs, -1);  // untouched
 }
-
-constexpr const char* kOk = "0 hand 0 200 0 0 -1 0\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Families, TrackerMalformedSession,
-    ::testing::Values(
-        BadSession{"NotANumber", "# x\n0 hand 0 200 abc 0 -1 0\n", 2, "'abc' is not a number"},
-        BadSession{"TrailingJunk", "0 hand 0 200 1.5x 0 -1 0\n", 1, "not a number"},
-        BadSession{"NaN", "0 hand 0 200 nan 0 -1 0\n", 1, "'nan' is not a finite number"},
-        BadSession{"Inf", "0 hand 0 200 0 0 -1 0 1 inf 1\n", 1, "not a finite number"},
-        BadSession{"Overflow", "0 hand 0 200 1e39 0 -1 0\n", 1, "not a finite number"},
-        BadSession{"PalmTooShort", "0 hand 0 200 0 0 -1\n", 1, "6 numbers"},
-        BadSession{"PartialTip", "0 hand 0 200 0 0 -1 0 1 2\n", 1, "3 numbers per fingertip"},
-        BadSession{"ElevenFingers",
-                   "0 hand 0 0 0 0 -1 0 1 1 1 2 2 2 3 3 3 4 4 4 5 5 5 6 6 6 7 7 7 8 8 8 9 9 9 1 1 1 2 2 2\n",
-                   1, "more than 10 fingertips"},
-        BadSession{"UnknownKeyword", "0 hands 0 200 0 0 -1 0\n", 1, "unknown keyword 'hands'"},
-        BadSession{"MissingKeyword", "0\n", 1, "after the timestamp"},
-        BadSession{"NegativeTime", "-5 none\n", 1, "timestamp, got '-5'"},
-        BadSession{"FractionalTime", "1.5 none\n", 1, "timestamp, got '1.5'"},
-        BadSession{"HugeTime", "99999999999999999999 none\n", 1, "timestamp"},
-        BadSession{"DecreasingTime", "10 none\n20 none\n15 none\n", 3, "15 is earlier than the previous 20"},
-        BadSession{"EndBeforeLastFrame", "10 none\n5 end\n", 2, "earlier"},
-        BadSession{"LineAfterEnd", "0 none\n5 end\n\n# fine\n6 none\n", 5, "follow the 'end'"},
-        BadSession{"WordsAfterNone", "0 none 1\n", 1, "unexpected '1' after 'none'"},
-        BadSession{"WordsAfterEnd", "0 end now\n", 1, "after 'end'"},
-        BadSession{"NoneWithHand", "0 none\n0 hand 0 0 0 0 -1 0\n", 2, "'none'"},
-        BadSession{"HandWithNone", "0 hand 0 0 0 0 -1 0\n0 none\n", 2, "'none'"},
-        BadSession{"LongTokenCutShort",
-                   "0 hand 0 200 0 0 -1 0 1 2 xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", 1,
-                   "'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...' is not a number"},
-        BadSession{"OnlyComments", "# nothing here\n\n", 0, "no frame"},
-        BadSession{"EmptyInput", "", 0, "no frame"}),
-    [](const ::testing::TestParamInfo<BadSession>& info) { return std::string(info.param.family); });
 
 // Drives the HANDVIEW_REPLAY path through Controller() with real files.
 class TrackerReplayFile : public ::testing::Test {
@@ -314,8 +230,8 @@ protected:
         return path_.string();
     }
 
-    // Constructs a controller under HANDVIEW_REPLAY=value and returns what it printed.
-    std::string construct(const std::string& value, std::unique_ptr<Controller>& controller) {
+    // Constructs `controller` under HANDVIEW_REPLAY=value and returns what it printed.
+    std::string construct(const std::string& value) {
         setenv("HANDVIEW_REPLAY", value.c_str(), 1);
         ::testing::internal::CaptureStderr();
         controller = std::make_unique<Controller>();
@@ -323,45 +239,32 @@ protected:
     }
 
     std::filesystem::path path_;
+    std::unique_ptr<Controller> controller;
 };
 
-TEST_F(TrackerReplayFile, NoVariableMeansNoDevice) {
+TEST_F(TrackerReplayFile, OnlyAReadableValidFileConnects) {
     unsetenv("HANDVIEW_REPLAY");
-    Controller controller;
-    EXPECT_FALSE(controller.isConnected());
-    EXPECT_FALSE(controller.frame(0).isValid());
-
-    std::unique_ptr<Controller> silent;
-    EXPECT_EQ(construct("", silent), "");
-    EXPECT_FALSE(silent->isConnected());
-}
-
-TEST_F(TrackerReplayFile, ValidFileReplaysFromConstruction) {
-    std::string path = writeSession(kOk + std::string("600000 end\n"));
-    std::unique_ptr<Controller> controller;
-    EXPECT_EQ(construct(path, controller), "");
+    EXPECT_FALSE(Controller().isConnected());
+    EXPECT_FALSE(Controller().frame(0).isValid());
+    EXPECT_EQ(construct(""), "");
+    EXPECT_FALSE(controller->isConnected());
+    EXPECT_EQ(construct(writeSession("0 hand 0 200 0 0 -1 0\n600000 end\n")), "");
     EXPECT_TRUE(controller->isConnected());
-    Frame frame = controller->frame(0);
-    ASSERT_TRUE(frame.isValid());
-    EXPECT_EQ(frame.hands().frontmost().palmPosition().y, 200);
+    EXPECT_EQ(controller->frame(0).hands().frontmost().palmPosition().y, 200);
 }
 
-TEST_F(TrackerReplayFile, MalformedFilePrintsOneLineAndHasNoDevice) {
-    std::string path = writeSession(std::string(kOk) + "# ok so far\n16 hand 0 200 0 0 -1 0 1 2\n");
-    std::unique_ptr<Controller> controller;
-    std::string printed = construct(path, controller);
-    EXPECT_EQ(printed, "handview: replay file " + path + " line 3: expected 3 numbers per fingertip\n");
+TEST_F(TrackerReplayFile, BadFilePrintsOneLineAndHasNoDevice) {
+    const std::string path = writeSession("0 hand 0 200 0 0 -1 0\n# ok so far\n16 hand 0 200 0 0 -1 0 1 2\n");
+    EXPECT_EQ(construct(path),
+              "handview: replay file " + path + " line 3: expected 3 numbers per fingertip\n");
     EXPECT_FALSE(controller->isConnected());
     EXPECT_FALSE(controller->frame(0).isValid());
-}
 
-TEST_F(TrackerReplayFile, UnreadableFilePrintsOneLineAndHasNoDevice) {
-    std::string missing = (std::filesystem::temp_directory_path() / "tracker_test_no_such_file.txt").string();
-    std::string directory = std::filesystem::temp_directory_path().string();
-    for (const std::string& path : {missing, directory}) {
-        std::unique_ptr<Controller> controller;
-        std::string printed = construct(path, controller);
-        EXPECT_EQ(printed.rfind("handview: replay file " + path + " cannot be opened: ", 0), 0u) << printed;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path();
+    for (const std::string& unreadable : {(temp / "tracker_test_no_such_file.txt").string(), temp.string()}) {
+        const std::string printed = construct(unreadable);
+        EXPECT_EQ(printed.rfind("handview: replay file " + unreadable + " cannot be opened: ", 0), 0u)
+            << printed;
         EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
         EXPECT_FALSE(controller->isConnected());
     }
