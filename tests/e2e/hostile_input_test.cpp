@@ -1,6 +1,7 @@
 // Hostile files where the program expects its mesh and its shaders: every run starts, says on
 // the console what went wrong, draws what it can and quits on Escape with 0, sanitizer-clean.
 #include "support/ProgramRun.h"
+#include "support/TestData.h"
 #include "support/Screen.h"
 
 #include <gtest/gtest.h>
@@ -62,13 +63,6 @@ std::string junkBytes(std::size_t size, std::uint32_t seed) {
         byte = static_cast<char>(random() & 0xFFu);
     }
     return bytes;
-}
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // The shipped scene cut in the middle of the first line past its middle that starts with

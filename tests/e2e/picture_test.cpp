@@ -7,6 +7,7 @@
 
 #include "support/ProgramRun.h"
 #include "support/Screen.h"
+#include "support/TestData.h"
 
 using harness::Image;
 using harness::ProgramRun;
@@ -26,13 +27,6 @@ std::string withoutMaterials(const std::string& obj) {
     while (std::getline(in, line))
         if (line.rfind("mtllib", 0) != 0 && line.rfind("usemtl", 0) != 0) out += line + "\n";
     return out;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 size_t litPixels(const Image& image) {

@@ -1,5 +1,6 @@
 // The shared test window and context, and the small GL helpers of the GL tests.
 #include "support/GlWindow.h"
+#include "support/TestData.h"
 
 #include <SDL.h>
 #include <dlfcn.h>
@@ -64,12 +65,6 @@ GLuint compileStage(GLenum type, const std::string& source, std::string& log) {
     return stage;
 }
 
-std::string readTextFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 }  // namespace
 
 void pinGlDriver() {
@@ -150,8 +145,7 @@ GLuint linkProgram(const std::string& vertexSource, const std::string& fragmentS
 
 GLuint linkShippedProgram() {
     const std::filesystem::path shaders = std::filesystem::path(HANDVIEW_SOURCE_DIR) / "shaders/simple";
-    return linkProgram(readTextFile(shaders / "ColoredPointL.vsh"),
-                       readTextFile(shaders / "ColoredPointL.fsh"));
+    return linkProgram(readFile(shaders / "ColoredPointL.vsh"), readFile(shaders / "ColoredPointL.fsh"));
 }
 
 GLuint linkFlatColourProgram() {

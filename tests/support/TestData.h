@@ -5,3 +5,5 @@
 
 std::string sourcePath(const std::string& relative);
 std::string testOutputPath(const std::string& relative);
+// The whole file, bytes as they are; empty when it cannot be read.
+std::string readFile(const std::string& path);
