@@ -31,7 +31,7 @@ LeapCam::LeapCam() {
 
 Vec3 LeapCam::fingerPoint(Vec3 tip) const {
     const Vec3 d = target - position;
-    const Vec3 right = cross(d, kWorldUp);
+    const Vec3 right = rightOfView(d, yaw, pitch);
     const float s = 1.0f - tip.z / kPointDepthScaleMm;
     Vec3 v{(tip.x / kLateralScaleMm) * s * (-kLightDistance),
            ((tip.y - kRestHeightMm) / kLateralScaleMm) * s * kLightDistance, s * kLightDistance};
@@ -41,7 +41,7 @@ Vec3 LeapCam::fingerPoint(Vec3 tip) const {
 
 void LeapCam::steer(Vec3 palm, Vec3 angles) {
     const Vec3 d = target - position;
-    const Vec3 right = cross(d, kWorldUp);
+    const Vec3 right = rightOfView(d, yaw, pitch);
 
     Vec3 v{palm.x / -kLateralScaleMm, (palm.y - kRestHeightMm) / kLateralScaleMm,
            1.0f - palm.z / kSteerDepthScaleMm};

@@ -23,6 +23,14 @@ void OglCam::locateUniforms(GLuint program, const char* name) {
     locations.push_back({matrixLocation, positionLocation});
 }
 
+Vec3 rightOfView(Vec3 d, float yaw, float pitch) {
+    const Vec3 right = cross(d, Vec3{0.0f, 1.0f, 0.0f});
+    if (right.x != 0.0f || right.z != 0.0f) return right;
+    // What cross(d, up) is before rounding loses d's tiny horizontal part.
+    const float c = cosf64(pitch);
+    return {-cosf64(yaw) * c, 0.0f, sinf64(yaw) * c};
+}
+
 bool isUpsideDown(float pitch) {
     // pi/2 and pi as single-precision constants, widened: the test runs in double.
     const double h = (static_cast<double>(pitch) + 1.5707963705062866) / 3.1415927410125732;
@@ -33,7 +41,7 @@ bool isUpsideDown(float pitch) {
 
 Mat4 OglCam::update() {
     const Vec3 d = target - position;
-    const Vec3 right = cross(d, Vec3{0.0f, 1.0f, 0.0f});
+    const Vec3 right = rightOfView(d, yaw, pitch);
     Vec3 up = cross(right, d);
     up = transformDirection(rotate(Mat4(), roll, d), up);
     if (isUpsideDown(pitch)) up = -up;

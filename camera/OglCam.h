@@ -36,5 +36,10 @@ public:
     std::vector<CamLocations> locations;
 };
 
+// The camera's right-hand side for viewing direction d: cross(d, world up). Looking straight up or
+// down that is the zero vector, which would turn every matrix into NaN for good; the heading
+// still gives the side then.
+Vec3 rightOfView(Vec3 d, float yaw, float pitch);
+
 // True where the view has passed over the vertical and up must be negated.
 bool isUpsideDown(float pitch);

@@ -180,3 +180,17 @@ TEST(CameraTest, RollTurnsTheViewAboutItsAxis) {
     EXPECT_NEAR(rolled.y, 0, 1e-5f);
     EXPECT_GT(std::fabs(rolled.x), 0.1f);
 }
+
+TEST(CameraTest, LookingStraightUpOrDownKeepsMatricesFinite) {
+    for (float pitch : {1.5707964f, -1.5707964f, 4.71238899f}) {
+        LeapCam cam;
+        cam.pitch = pitch;
+        cam.updateTarget();
+        ASSERT_EQ(cam.target.x, cam.position.x);  // the horizontal part rounded away
+        const Mat4 m = cam.update();
+        for (float v : m.m) EXPECT_TRUE(std::isfinite(v)) << pitch;
+        for (float v : cam.mvpInverse.m) EXPECT_TRUE(std::isfinite(v)) << pitch;
+        const Vec3 light = cam.fingerPoint({0, 200, 0});
+        EXPECT_TRUE(std::isfinite(light.x) && std::isfinite(light.y) && std::isfinite(light.z));
+    }
+}

@@ -1,6 +1,8 @@
 // Hand readers over tracker frames, the fingertip-to-world mapping and the joystick flight.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "LeapTesting.h"
 #include "app/FrameTime.h"
 #include "camera/HandControl.h"
@@ -166,4 +168,16 @@ TEST(HandStepTest, PointingMovesTheLightFlyingMovesTheCamera) {
     expectNear(cam.position, {1, 2, 6});
     expectNear(cam.target, {1, 2, 7});  // refreshed after the flight
     EXPECT_DOUBLE_EQ(light.position.z, 6.0);
+}
+
+TEST(SteerTest, FlyingThroughTheVerticalStaysFinite) {
+    LeapCam cam;
+    cam.pitch = 1.5707964f;
+    cam.updateTarget();
+    FrameTimeGuard guard(0.1);
+    cam.steer({30, 250, 50}, {0.2f, 0.3f, 0});
+    cam.updateTarget();
+    EXPECT_TRUE(std::isfinite(cam.position.x) && std::isfinite(cam.position.y) &&
+                std::isfinite(cam.position.z));
+    EXPECT_TRUE(std::isfinite(cam.yaw) && std::isfinite(cam.pitch));
 }
