@@ -28,13 +28,14 @@ ensure_packages() {
   fi
 }
 
-# build_tree DIR [cmake options...]
+# build_tree DIR TARGET [cmake options...]: TARGET "all" builds everything.
+# scripts/run and scripts/test configure build/ alike, so one reuses the other's objects.
 build_tree() {
-  local dir=$1
-  shift
-  echo "== building $dir"
+  local dir=$1 target=$2
+  shift 2
+  echo "== building $dir ($target)"
   cmake -S . -B "$dir" "$@" >/dev/null
-  cmake --build "$dir" -j"$(nproc)"
+  cmake --build "$dir" -j"$(nproc)" --target "$target"
 }
 
 # Starts Xvfb on a free display; sets DISPLAY and XVFB_PID. stop_xvfb ends it.
