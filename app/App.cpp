@@ -18,8 +18,12 @@ App::App() {
 bool App::init() {
     if (SDL_Init(SDL_INIT_VIDEO) < 0) return false;
 
+    // A 0x0 screen would make every matrix NaN: treat it like a failed window.
     SDL_DisplayMode mode{};
-    SDL_GetDesktopDisplayMode(0, &mode);
+    if (SDL_GetDesktopDisplayMode(0, &mode) != 0 || mode.w <= 0 || mode.h <= 0) {
+        std::fprintf(stderr, "Error: cannot read the desktop display mode: %s\n", SDL_GetError());
+        return false;
+    }
     screenWidth = mode.w;
     screenHeight = mode.h;
 
