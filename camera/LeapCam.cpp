@@ -20,6 +20,12 @@ Vec3 turnToView(Vec3 v, float yaw, float pitch, Vec3 right) {
     v = transformDirection(rotate(Mat4(), yaw / kDegToRad, kWorldUp), v);
     return transformDirection(rotate(Mat4(), pitch / kDegToRad, right), v);
 }
+
+// cross(d, up) flips once the view passes the vertical; the hand's turns must keep the view's way.
+Vec3 pitchAxis(Vec3 d, float yaw, float pitch) {
+    const Vec3 right = rightOfView(d, yaw, pitch);
+    return isUpsideDown(pitch) ? -right : right;
+}
 }  // namespace
 
 LeapCam::LeapCam() {
@@ -31,7 +37,7 @@ LeapCam::LeapCam() {
 
 Vec3 LeapCam::fingerPoint(Vec3 tip) const {
     const Vec3 d = target - position;
-    const Vec3 right = rightOfView(d, yaw, pitch);
+    const Vec3 right = pitchAxis(d, yaw, pitch);
     const float s = 1.0f - tip.z / kPointDepthScaleMm;
     Vec3 v{(tip.x / kLateralScaleMm) * s * (-kLightDistance),
            ((tip.y - kRestHeightMm) / kLateralScaleMm) * s * kLightDistance, s * kLightDistance};
@@ -41,7 +47,7 @@ Vec3 LeapCam::fingerPoint(Vec3 tip) const {
 
 void LeapCam::steer(Vec3 palm, Vec3 angles) {
     const Vec3 d = target - position;
-    const Vec3 right = rightOfView(d, yaw, pitch);
+    const Vec3 right = pitchAxis(d, yaw, pitch);
 
     Vec3 v{palm.x / -kLateralScaleMm, (palm.y - kRestHeightMm) / kLateralScaleMm,
            1.0f - palm.z / kSteerDepthScaleMm};
