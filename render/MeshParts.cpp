@@ -112,10 +112,10 @@ std::vector<OglMeshPart> buildParts(const aiScene& scene, const MeshFlags& flags
         indexBuffer.layout.push_back({0, 1});
 
         OglBuffVertex vertexBuffer;
-        vertexBuffer.layout.push_back({GL_FLOAT, 3});
-        if (flags.hasNormals) vertexBuffer.layout.push_back({GL_FLOAT, 3});
-        if (flags.hasColors) vertexBuffer.layout.push_back({GL_FLOAT, 3});
-        if (flags.hasTexCoords) vertexBuffer.layout.push_back({GL_FLOAT, 2});
+        vertexBuffer.layout.push_back({GL_FLOAT, 3, kPositionLocation});
+        if (flags.hasNormals) vertexBuffer.layout.push_back({GL_FLOAT, 3, kNormalLocation});
+        if (flags.hasColors) vertexBuffer.layout.push_back({GL_FLOAT, 3, kColorLocation});
+        if (flags.hasTexCoords) vertexBuffer.layout.push_back({GL_FLOAT, 2, kTexCoordLocation});
         vertexBuffer.vertices.reserve(size_t(mesh->mNumVertices) * stride);
         appendVertices(*mesh, flags, vertexBuffer.vertices);
 

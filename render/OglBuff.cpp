@@ -39,14 +39,13 @@ void OglBuff::upload() {
 }
 
 void OglBuffVertex::bindAttributes() {
-    const GLuint n = static_cast<GLuint>(layout.size());
-    for (GLuint i = 0; i < n; ++i) glEnableVertexAttribArray(i);
+    for (const AttribFormat& attribute : layout) glEnableVertexAttribArray(attribute.location);
     glBindBuffer(GL_ARRAY_BUFFER, bufferId);
     intptr_t offset = 0;
-    for (GLuint i = 0; i < n; ++i) {
-        glVertexAttribPointer(i, layout[i].components, layout[i].type, GL_FALSE, stride * elementSize,
-                              reinterpret_cast<const void*>(offset * elementSize));
-        offset += layout[i].components;
+    for (const AttribFormat& attribute : layout) {
+        glVertexAttribPointer(attribute.location, attribute.components, attribute.type, GL_FALSE,
+                              stride * elementSize, reinterpret_cast<const void*>(offset * elementSize));
+        offset += attribute.components;
     }
 }
 
@@ -59,6 +58,5 @@ void drawIndexed(OglBuffVertex& vertices, const OglBuffIndex& indices) {
     vertices.bindAttributes();
     glBindBuffer(indices.bindTarget, indices.bufferId);
     glDrawElements(GL_TRIANGLES, drawnIndexCount(indices), GL_UNSIGNED_INT, nullptr);
-    const GLuint n = static_cast<GLuint>(vertices.layout.size());
-    for (GLuint j = 0; j < n; ++j) glDisableVertexAttribArray(j);
+    for (const AttribFormat& attribute : vertices.layout) glDisableVertexAttribArray(attribute.location);
 }

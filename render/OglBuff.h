@@ -9,9 +9,13 @@
 #include <cstdint>
 #include <vector>
 
+// Shader inputs by meaning: a mesh that leaves one out must not shift the others down.
+enum AttribLocation : GLuint { kPositionLocation = 0, kNormalLocation = 1, kColorLocation = 2, kTexCoordLocation = 3 };
+
 struct AttribFormat {
     GLenum type;  // GL_FLOAT for every vertex attribute
     GLint components;
+    GLuint location = kPositionLocation;
 };
 
 class OglBuff {
@@ -47,7 +51,7 @@ public:
 
     // Records the current vertices as the buffer's contents.
     void fill() { OglBuff::fill(vertices.data(), vertices.size()); }
-    // Points attribute i at layout entry i of this buffer.
+    // Points each layout entry's shader location at its place in this buffer.
     void bindAttributes();
 
     std::vector<float> vertices;
