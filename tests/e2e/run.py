@@ -1,0 +1,160 @@
+#!/usr/bin/python3
+# Runs the program once as a user would, on a private Xvfb in a scratch copy of shaders/ and obj/,
+# and checks what it shows, what it prints and how it ends. Exit 0 when every check holds.
+# Usage: run.py [options] PROGRAM [ARGS...]
+#   --name NAME           folder under $HANDVIEW_TEST_OUTPUT for the pictures of a failure
+#   --size WxH            screen size (640x480)
+#   --prep SHELL          run in the work dir before the start; $SRC is the source tree (repeatable)
+#   --env NAME=VALUE      for the program (repeatable); LD_PRELOAD goes after $HANDVIEW_PRELOAD
+#   --side SHELL          side process (e.g. a test server), started in the work dir before the
+#                         program and killed at the end, or --side-stop SECONDS after the window
+#   --setpriv             without the capabilities that let root read any file
+#   --no-window           start-up fails: no window is awaited
+#   --wait-out TEXT       wait until standard output or error holds TEXT
+#   --xdo ARGS            then an xdotool command, e.g. "key a mousemove 9 9 click 1"
+#   --wait SECONDS        then wait this long
+#   --ref PNG             then the screen must match it (8 per channel, 0.2 % of the pixels)
+#   --changed             or the screen must come to differ from the first one drawn
+#   --stdin TEXT          still running half a second later, it is given TEXT on standard input
+#   --quit escape|term|none   how the run is ended (escape); it must still be running then
+#   --exit CODE           expected exit code (0)
+#   --out RE, --no-out RE standard output must (not) match; --err RE: standard error must match,
+#                         and without it be empty. Neither may hold a sanitizer report.
+# CMake: handview_case(NAME options...) in tests/CMakeLists.txt.
+import argparse, os, pty, re, shlex, signal, subprocess, sys, tempfile, threading, time
+
+TIMEOUT = 60.0
+ap = argparse.ArgumentParser()
+for flag in ("prep", "env", "out", "no-out"):
+    ap.add_argument("--" + flag, action="append", default=[])
+for flag in ("name", "side", "wait-out", "xdo", "ref", "stdin", "err", "side-stop", "wait", "exit"):
+    ap.add_argument("--" + flag, default={"wait": "0", "exit": "0"}.get(flag))
+for flag in ("setpriv", "no-window", "changed"):
+    ap.add_argument("--" + flag, action="store_true")
+ap.add_argument("--size", default="640x480")
+ap.add_argument("--quit", default="escape")
+ap.add_argument("program", nargs=argparse.REMAINDER)
+a = ap.parse_args()
+src = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+failures = []
+fail = failures.append
+
+
+def run(*args, **kw):
+    return subprocess.run(args, capture_output=True, env=dict(os.environ, DISPLAY=display), **kw).stdout
+
+
+def screen():
+    return run("import", "-window", "root", "-depth", "8", "rgb:-")
+
+
+def bad_pixels(x, y):  # indices of pixels with a channel off by more than 8; None for another size
+    off = [abs(p - q) > 8 for p, q in zip(x, y)]
+    return [i for i, bad in enumerate(map(any, zip(off[0::3], off[1::3], off[2::3]))) if bad] if len(x) == len(y) else None
+
+
+def same(x, y):
+    bad = bad_pixels(x, y)
+    return bad is not None and len(bad) <= len(x) // 3 * 0.002
+
+
+def wait_until(condition):
+    end = time.time() + TIMEOUT
+    while not condition() and time.time() < end and proc.poll() is None:
+        time.sleep(0.05)
+    return condition()
+
+
+work = tempfile.mkdtemp(prefix="handview-")
+subprocess.run(["cp", "-r", src + "/shaders", src + "/obj", work], check=True)
+for command in a.prep:
+    subprocess.run(command, shell=True, cwd=work, check=True, env=dict(os.environ, SRC=src))
+fd_read, fd_write = os.pipe()
+xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(fd_write), "-screen", "0", a.size + "x24", "-nolisten", "tcp",
+                         "-noreset"], pass_fds=[fd_write], stderr=subprocess.DEVNULL)
+display = ":" + os.read(fd_read, 16).decode().strip()
+env = dict(os.environ, DISPLAY=display, HANDVIEW_TRACKER="none", LD_PRELOAD=os.environ.get("HANDVIEW_PRELOAD", ""))
+for name, value in (pair.split("=", 1) for pair in a.env):
+    env[name] = ":".join(filter(None, [env[name], value])) if name == "LD_PRELOAD" else value
+side = a.side and subprocess.Popen(a.side, shell=True, cwd=work, start_new_session=True)
+setpriv = ["setpriv", "--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search"] if a.setpriv else []
+# A terminal makes the program's stdio line-buffered, so its lines can be waited for.
+master, slave = pty.openpty()
+proc = subprocess.Popen(setpriv + a.program, cwd=work, env=env, stdin=subprocess.PIPE, stdout=slave,
+                        stderr=subprocess.PIPE)
+os.close(slave)
+streams = {master: b"", proc.stderr.fileno(): b""}
+
+
+def reader(fd):
+    try:
+        while chunk := os.read(fd, 65536):
+            streams[fd] += chunk
+    except OSError:  # the terminal's end
+        pass
+
+
+readers = [threading.Thread(target=reader, args=(fd,)) for fd in streams]
+for t in readers:
+    t.start()
+try:
+    if not a.no_window and not wait_until(lambda: run("xdotool", "search", "--onlyvisible", "--name", "^Oh, hello there$")):
+        fail("no window")
+    if side and a.side_stop:
+        threading.Thread(target=lambda: time.sleep(float(a.side_stop)) or os.killpg(side.pid, signal.SIGKILL), daemon=True).start()
+    if a.changed:
+        wait_until(lambda: screen().strip(b"\0"))
+        first = screen()
+    if a.wait_out and not wait_until(lambda: a.wait_out.encode() in b"".join(streams.values())):
+        fail("never printed " + repr(a.wait_out))
+    if a.xdo:
+        run("xdotool", *shlex.split(a.xdo))
+    time.sleep(float(a.wait))
+    want = a.ref and subprocess.run(["/usr/bin/convert", os.path.join(src, a.ref), "-depth", "8", "rgb:-"],
+                                    capture_output=True).stdout
+    # A reference must still hold a moment later: the screen is black before the first frame.
+    if a.ref and not (wait_until(lambda: same(screen(), want)) and (time.sleep(0.3) or same(screen(), want))) or \
+            a.changed and not wait_until(lambda: not same(screen(), first)):
+        shot, want = screen(), want or first
+        out = os.path.join(os.environ.get("HANDVIEW_TEST_OUTPUT", work), a.name or "case")
+        diff = bytearray(x // 3 for x in shot)
+        for i in bad_pixels(shot, want) or []:
+            diff[3 * i:3 * i + 3] = b"\xff\x00\x00"
+        os.makedirs(out, exist_ok=True)
+        for image, name in ((shot, "actual"), (diff, "diff")):
+            run("/usr/bin/convert", "-size", a.size, "-depth", "8", "rgb:-", out + "/" + name + ".png", input=bytes(image))
+        fail("screen %s; actual and diff in %s" % ("differs from " + a.ref if a.ref else "never changed", out))
+    if a.stdin is not None:
+        time.sleep(0.5)
+        if proc.poll() is not None:
+            fail("ended before it was given input")
+        else:
+            proc.stdin.write(a.stdin.encode())
+            proc.stdin.close()
+    if a.quit != "none":
+        if proc.poll() is not None:
+            fail("ended before it was asked to")
+        proc.send_signal(signal.SIGTERM) if a.quit == "term" else run("xdotool", "key", "Escape")
+    try:
+        proc.wait(TIMEOUT)
+    except subprocess.TimeoutExpired:
+        fail("still running %d s after the end" % TIMEOUT)
+finally:
+    for p in (proc, xvfb):
+        p.poll() is None and p.kill()
+    if side:
+        subprocess.run(["kill", "-KILL", "--", "-%d" % side.pid], capture_output=True)
+    proc.wait()
+    for t in readers:
+        t.join()
+out, err = (streams[fd].decode(errors="replace").replace("\r\n", "\n") for fd in list(streams))
+if proc.returncode != int(a.exit):
+    fail("exit code %d, not %s" % (proc.returncode, a.exit))
+failures += ["standard output does not match " + p for p in a.out if not re.search(p, out, re.S)]
+failures += ["standard output matches " + p for p in a.no_out if re.search(p, out, re.S)]
+if not re.search(a.err or "^$", err, re.S) or re.search("ERROR: (Address|Leak)Sanitizer|runtime error:", out + err):
+    fail("standard error: not as expected, or a sanitizer report")
+if failures:
+    print("FAIL: " + "\nFAIL: ".join(failures) + "\n--- standard output:\n" + out[-6000:] + "\n--- standard error:\n" + err[-6000:])
+subprocess.run(["rm", "-rf", work])
+sys.exit(1 if failures else 0)

@@ -1,0 +1,179 @@
+// Real OpenGL (Mesa) and X on the suite's display: attribute state around a draw, the input devices
+// on an SDL window, and every kind of hand played through the whole App in this process.
+#include <assimp/cimport.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+
+#include "app/App.h"
+#include "app/FrameTime.h"
+#include "input/X11Glue.h"
+#include "support/FakeHands.h"
+
+// Last: Xlib's macros (None, Bool) clash with GoogleTest's names.
+#include <SDL_syswm.h>
+#include <X11/XKBlib.h>
+
+namespace {
+class OnMesa : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+        window = SDL_CreateWindow("gl test", 0, 0, 64, 64, SDL_WINDOW_OPENGL);
+        ASSERT_NE(window, nullptr) << SDL_GetError();
+        context = SDL_GL_CreateContext(window);
+        ASSERT_NE(context, nullptr) << SDL_GetError();
+        glewExperimental = GL_TRUE;
+        ASSERT_EQ(glewInit(), static_cast<GLenum>(GLEW_OK));
+        while (glGetError() != GL_NO_ERROR) {
+        }
+    }
+    void TearDown() override {
+        SDL_GL_DeleteContext(context);
+        SDL_DestroyWindow(window);
+        SDL_Quit();
+    }
+
+    SDL_Window* window = nullptr;
+    SDL_GLContext context = nullptr;
+};
+
+long residentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+// Every kind of hand the tracker reports, in turn, a quarter second each at 120 frames a second:
+// none, a fist, pointing inside and far outside the tracked space, flying, flying far, palms
+// flipping (also to zero) and two hands at once. Flights swing both ways, so the camera stays near.
+std::vector<fake::HandSpec> handsAt(long n) {
+    const float t = n / 120.0f, w = std::sin(3 * t);
+    const fake::HandSpec point{{0, 200, 100}, {0, -1, 0}, {{120 * w, 220 + 60 * std::cos(t), 40 * w}}};
+    fake::HandSpec open{{25 * w, 200 + 15 * w, 100 + 30 * w},
+                        {0.25f * w, -1, 0.2f * std::cos(t)},
+                        {{-55, 200, 75}, {-25, 205, 20}, {0, 205, 10}, {25, 205, 18}}};
+    switch (n / 30 % 8) {
+        case 0: return {};
+        case 1: return {{{0, 200, 100}, {0, -1, 0}, {}}};
+        case 2: return {point};
+        case 3: return {{{0, 200, 100}, {0, -1, 0}, {{2000 * w, 2000, -3000}, {0, 200, 50}}}};
+        case 4: return {open};
+        case 5: open.palmPosition = {2000 * w, 200 + 2000 * w, 100 - 3000 * w}; return {open};
+        case 6: open.palmNormal = {0, float(n % 3) - 1, 0}; return {open};
+        default: return {open, point};
+    }
+}
+}  // namespace
+
+TEST_F(OnMesa, EachAttributeIsPointedAtTheLocationOfItsMeaningForTheDrawOnly) {
+    const struct {
+        std::vector<AttribFormat> layout;
+        GLint strideBytes;
+        std::vector<GLint> offsets;  // per location, -1 where disabled
+    } cases[] = {{{{GL_FLOAT, 3, 0}, {GL_FLOAT, 2, 3}}, 20, {0, -1, -1, 12}},
+                 {{{GL_FLOAT, 3, 0}, {GL_FLOAT, 3, 1}, {GL_FLOAT, 3, 2}, {GL_FLOAT, 2, 3}}, 44, {0, 12, 24, 36}},
+                 {{{GL_FLOAT, 3, 0}, {GL_FLOAT, 3, 2}}, 24, {0, -1, 12, -1}}};
+    for (const auto& c : cases) {
+        OglBuffVertex vertices;
+        vertices.layout = c.layout;
+        vertices.vertices.assign(3 * c.strideBytes / 4, 0.5f);
+        vertices.fill();
+        vertices.upload();
+        vertices.bindAttributes();
+        for (GLuint i = 0; i < 4; ++i) {
+            GLint enabled = -1, stride = -1;
+            void* offset = nullptr;
+            glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED, &enabled);
+            glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_STRIDE, &stride);
+            glGetVertexAttribPointerv(i, GL_VERTEX_ATTRIB_ARRAY_POINTER, &offset);
+            EXPECT_EQ(enabled, c.offsets[i] >= 0) << "location " << i;
+            if (c.offsets[i] >= 0) {
+                EXPECT_EQ(std::make_pair(stride, offset), std::make_pair(c.strideBytes, reinterpret_cast<void*>(c.offsets[i])));
+            }
+        }
+        OglBuffIndex indices;
+        indices.indices = {0, 1, 2};
+        indices.fill();
+        indices.upload();
+        drawIndexed(vertices, indices);
+        for (GLuint i = 0; i < 8; ++i) {
+            GLint enabled = -1;
+            glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED, &enabled);
+            EXPECT_EQ(enabled, GL_FALSE) << "location " << i;
+        }
+    }
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(OnMesa, InputDevicesShareTheWindowWithoutGrabsAndSdlKeepsItsKeys) {
+    std::multimap<std::string, std::string> params;
+    ASSERT_EQ(shareWindowWithOis(window, params), "");
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    ASSERT_TRUE(SDL_GetWindowWMInfo(window, &info));
+    EXPECT_EQ(params, (std::multimap<std::string, std::string>{{"WINDOW", std::to_string(info.info.x11.window)}, {"x11_keyboard_grab", "false"},
+                                      {"x11_mouse_grab", "false"}, {"x11_mouse_hide", "false"}}));
+    XWindowAttributes attributes;
+    ASSERT_NE(XGetWindowAttributes(info.info.x11.display, info.info.x11.window, &attributes), 0);
+    EXPECT_EQ(attributes.your_event_mask & (ButtonPressMask | KeyPressMask), KeyPressMask);
+    OisInput input;
+    input.open(window);
+    ASSERT_TRUE(input.mouse != nullptr && input.keyboard != nullptr);
+    Bool detectable = False;
+    ASSERT_NE(lastOisDisplay(), info.info.x11.display);  // OIS's own connection, seen by the XOpenDisplay wrapper
+    EXPECT_TRUE(XkbGetDetectableAutoRepeat(lastOisDisplay(), &detectable) && detectable);
+}
+
+// scripts/soak runs it longer: HANDVIEW_SOAK_SECONDS.
+TEST(Soak, EveryKindOfHandKeepsTheViewFiniteUploadedInItsFrameAndMemoryFlat) {
+    const double seconds = std::getenv("HANDVIEW_SOAK_SECONDS") ? std::atof(std::getenv("HANDVIEW_SOAK_SECONDS")) : 8;
+    ASSERT_EQ(chdir(HANDVIEW_SOURCE_DIR), 0);
+    auto app = std::make_unique<App>();
+    ASSERT_TRUE(app->init());
+    ASSERT_FALSE(app->mesh.parts.empty());
+    auto source = std::make_shared<fake::ScriptedSource>();
+    fake::attach(app->controller, source);
+    source->setConnected(true);
+    const GLuint program = app->program.program;
+    const auto start = std::chrono::steady_clock::now();
+    auto last = start;
+    long frames = 0, firstKb = 0, laterKb = 0;
+    for (double elapsed = 0; elapsed < seconds; ++frames) {
+        source->setFrame(fake::makeFrame(handsAt(frames), frames * 8));
+        app->step();
+        const auto now = std::chrono::steady_clock::now();
+        frameTime = std::chrono::duration<double>(now - last).count();
+        elapsed = std::chrono::duration<double>(now - start).count();
+        last = now;
+        LeapCam pose = app->camera;
+        pose.locations.clear();
+        const Mat4 mvp = pose.update();
+        std::vector<float> uploaded(16), light(3);
+        glGetUniformfv(program, glGetUniformLocation(program, "MVP"), uploaded.data());
+        glGetUniformfv(program, glGetUniformLocation(program, "lpoint"), light.data());
+        ASSERT_EQ(uploaded, std::vector<float>(mvp.m, mvp.m + 16)) << "frame " << frames;
+        ASSERT_EQ(light, (std::vector<float>{float(app->light.position.x), float(app->light.position.y),
+                                             float(app->light.position.z)}));
+        for (float v : uploaded) ASSERT_TRUE(std::isfinite(v)) << "frame " << frames;
+        ASSERT_TRUE(std::isfinite(light[0] + light[1] + light[2])) << "frame " << frames;
+        long& kb = elapsed < seconds / 3 ? firstKb : laterKb;
+        if (frames % 100 == 0) kb = std::max(kb, residentKb());
+    }
+    EXPECT_GE(frames, 50 * seconds);
+#if !defined(__SANITIZE_ADDRESS__)  // its quarantine holds freed memory; LeakSanitizer checks instead
+    EXPECT_LT(laterKb - firstKb, 5 * 1024) << "resident memory grew over " << frames << " frames";
+#endif
+    app.reset();
+    SDL_Quit();
+    aiDetachAllLogStreams();
+    frameTime = 0.0;
+}
