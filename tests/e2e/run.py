@@ -27,12 +27,10 @@ TIMEOUT = 60.0
 ap = argparse.ArgumentParser()
 for flag in ("prep", "env", "out", "no-out"):
     ap.add_argument("--" + flag, action="append", default=[])
-for flag in ("name", "side", "wait-out", "xdo", "ref", "stdin", "err", "side-stop", "wait", "exit"):
-    ap.add_argument("--" + flag, default={"wait": "0", "exit": "0"}.get(flag))
+for flag in ("name", "side", "wait-out", "xdo", "ref", "stdin", "err", "side-stop", "wait", "exit", "size", "quit"):
+    ap.add_argument("--" + flag, default={"wait": "0", "exit": "0", "size": "640x480", "quit": "escape"}.get(flag))
 for flag in ("setpriv", "no-window", "changed"):
     ap.add_argument("--" + flag, action="store_true")
-ap.add_argument("--size", default="640x480")
-ap.add_argument("--quit", default="escape")
 ap.add_argument("program", nargs=argparse.REMAINDER)
 a = ap.parse_args()
 src = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -40,7 +38,7 @@ failures = []
 fail = failures.append
 
 
-def run(*args, **kw):
+def run(*args, **kw):  # a tool on the private display
     return subprocess.run(args, capture_output=True, env=dict(os.environ, DISPLAY=display), **kw).stdout
 
 
@@ -54,8 +52,7 @@ def bad_pixels(x, y):  # indices of pixels with a channel off by more than 8; No
 
 
 def same(x, y):
-    bad = bad_pixels(x, y)
-    return bad is not None and len(bad) <= len(x) // 3 * 0.002
+    return (bad := bad_pixels(x, y)) is not None and len(bad) <= len(x) // 3 * 0.002
 
 
 def wait_until(condition):
@@ -70,8 +67,7 @@ subprocess.run(["cp", "-r", src + "/shaders", src + "/obj", work], check=True)
 for command in a.prep:
     subprocess.run(command, shell=True, cwd=work, check=True, env=dict(os.environ, SRC=src))
 fd_read, fd_write = os.pipe()
-xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(fd_write), "-screen", "0", a.size + "x24", "-nolisten", "tcp",
-                         "-noreset"], pass_fds=[fd_write], stderr=subprocess.DEVNULL)
+xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(fd_write), "-screen", "0", a.size + "x24", "-nolisten", "tcp", "-noreset"], pass_fds=[fd_write], stderr=subprocess.DEVNULL)
 display = ":" + os.read(fd_read, 16).decode().strip()
 env = dict(os.environ, DISPLAY=display, HANDVIEW_TRACKER="none", LD_PRELOAD=os.environ.get("HANDVIEW_PRELOAD", ""))
 for name, value in (pair.split("=", 1) for pair in a.env):
@@ -80,8 +76,7 @@ side = a.side and subprocess.Popen(a.side, shell=True, cwd=work, start_new_sessi
 setpriv = ["setpriv", "--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search"] if a.setpriv else []
 # A terminal makes the program's stdio line-buffered, so its lines can be waited for.
 master, slave = pty.openpty()
-proc = subprocess.Popen(setpriv + a.program, cwd=work, env=env, stdin=subprocess.PIPE, stdout=slave,
-                        stderr=subprocess.PIPE)
+proc = subprocess.Popen(setpriv + a.program, cwd=work, env=env, stdin=subprocess.PIPE, stdout=slave, stderr=subprocess.PIPE)
 os.close(slave)
 streams = {master: b"", proc.stderr.fileno(): b""}
 
@@ -110,8 +105,7 @@ try:
     if a.xdo:
         run("xdotool", *shlex.split(a.xdo))
     time.sleep(float(a.wait))
-    want = a.ref and subprocess.run(["/usr/bin/convert", os.path.join(src, a.ref), "-depth", "8", "rgb:-"],
-                                    capture_output=True).stdout
+    want = a.ref and subprocess.run(["/usr/bin/convert", os.path.join(src, a.ref), "-depth", "8", "rgb:-"], capture_output=True).stdout
     # A reference must still hold a moment later: the screen is black before the first frame.
     if a.ref and not (wait_until(lambda: same(screen(), want)) and (time.sleep(0.3) or same(screen(), want))) or \
             a.changed and not wait_until(lambda: not same(screen(), first)):
