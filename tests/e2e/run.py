@@ -13,7 +13,7 @@
 #   --wait-out TEXT       wait until standard output or error holds TEXT
 #   --xdo ARGS            then an xdotool command, e.g. "key a mousemove 9 9 click 1"
 #   --wait SECONDS        then wait this long
-#   --ref PNG             then the screen must match it (8 per channel, 0.2 % of the pixels)
+#   --ref PNG             then the screen must match it within 20 s (8 per channel, 0.2 % of the pixels)
 #   --changed             or the screen must come to differ from the first one drawn
 #   --stdin TEXT          still running half a second later, it is given TEXT on standard input
 #   --quit escape|term|none   how the run is ended (escape); it must still be running then
@@ -55,8 +55,8 @@ def same(x, y):
     return (bad := bad_pixels(x, y)) is not None and len(bad) <= len(x) // 3 * 0.002
 
 
-def wait_until(condition):
-    end = time.time() + TIMEOUT
+def wait_until(condition, limit=TIMEOUT):
+    end = time.time() + limit
     while not condition() and time.time() < end and proc.poll() is None:
         time.sleep(0.05)
     return condition()
@@ -107,7 +107,7 @@ try:
     time.sleep(float(a.wait))
     want = a.ref and subprocess.run(["/usr/bin/convert", os.path.join(src, a.ref), "-depth", "8", "rgb:-"], capture_output=True).stdout
     # A reference must still hold a moment later: the screen is black before the first frame.
-    if a.ref and not (wait_until(lambda: same(screen(), want)) and (time.sleep(0.3) or same(screen(), want))) or \
+    if a.ref and not (wait_until(lambda: same(screen(), want), 20) and (time.sleep(0.3) or same(screen(), want))) or \
             a.changed and not wait_until(lambda: not same(screen(), first)):
         shot, want = screen(), want or first
         out = os.path.join(os.environ.get("HANDVIEW_TEST_OUTPUT", work), a.name or "case")
