@@ -1,271 +1,347 @@
-// Stand-in tracker: handle semantics, frontmost choice, session parsing and replay timing.
-#include "Leap.h"
-#include "LeapTesting.h"
-
+// The tracker as the program meets it: frame handles, the service's messages decoded, session files
+// and recordings replayed, and the live client against a local test server (tests/tracker/ws_server.py).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "FrameDecoding.h"
+#include "support/FakeHands.h"
+
 using namespace Leap;
-using namespace Leap::testing;
 
 namespace {
 
-void expectVector(const Vector& v, float x, float y, float z) {
-    EXPECT_EQ(v.x, x);
-    EXPECT_EQ(v.y, y);
-    EXPECT_EQ(v.z, z);
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+const std::string kSource = HANDVIEW_SOURCE_DIR;
+const fs::path kTemp = fs::temp_directory_path() / ("tracker_test_" + std::to_string(getpid()));
+
+std::string describe(const Frame& f) {
+    if (!f.isValid()) return "invalid";
+    std::ostringstream s;
+    s.precision(9);
+    auto put = [&s](const char* what, Vector v) { s << ' ' << what << v.x << ',' << v.y << ',' << v.z; };
+    s << f.timestamp();
+    for (int h = 0; h < f.hands().count(); ++h) {
+        put("palm ", f.hands()[h].palmPosition());
+        put("normal ", f.hands()[h].palmNormal());
+        for (int i = 0; i < f.hands()[h].fingers().count(); ++i) put("", f.hands()[h].fingers()[i].tipPosition());
+    }
+    return s.str();
 }
 
-HandSpec handAt(float palmZ, std::vector<Vector> tips = {}) {
-    return HandSpec{Vector(0, 200, palmZ), Vector(0, -1, 0), std::move(tips)};
+// What the controller should report for these frame messages, timed from the first.
+std::vector<std::string> expectedFrames(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (const std::string& line : lines) {
+        Message m = decodeMessage(line);
+        const int64_t origin = out.empty() ? m.timestampUs : decodeMessage(lines[0]).timestampUs;
+        out.push_back(describe(Frame(FrameData{(m.timestampUs - origin) / 1000, m.hands})));
+    }
+    return out;
 }
 
-Session parseOk(const std::string& text) {
-    std::istringstream in(text);
-    Session session;
-    std::string error;
-    EXPECT_TRUE(parseSession(in, session, error)) << error;
-    return session;
+std::vector<std::string> readLines(const fs::path& path, size_t most = SIZE_MAX) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; lines.size() < most && std::getline(in, line);) lines.push_back(line);
+    return lines;
 }
 
-// Replays `session` against a clock the test moves through `nowMs`.
-std::shared_ptr<Source> replayAt(const Session& session, int64_t& nowMs) {
-    return makeReplaySource(session, [&nowMs] { return nowMs; });
+// A message with these hands and pointables; hand 1 is at rest, palm down.
+std::string msg(const std::string& pointables, const std::string& hands = R"({"id":1,"palmPosition":[0,200,50],"palmNormal":[0,-1,0]})",
+                const std::string& more = "", int64_t timestampUs = 1000) {
+    return R"({"id":7,"timestamp":)" + std::to_string(timestampUs) + R"(,"hands":[)" + hands + R"(],"pointables":[)" +
+           pointables + "]" + more + "}";
+}
+std::string tip(const std::string& fields = "", int hand = 1) {
+    return R"({"handId":)" + std::to_string(hand) + R"(,"tipPosition":[1,2,3])" + fields + "}";
+}
+
+// Polls until `done` holds or `seconds` pass, as a frame loop would.
+template <typename Done>
+bool until(Done done, double seconds = 3.0) {
+    for (auto end = Clock::now() + std::chrono::duration<double>(seconds); Clock::now() < end;) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+class Tracker : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(kTemp);
+        port = probe(0);
+        std::signal(SIGPIPE, SIG_IGN);  // writing to a server the test stopped
+        for (const char* name : {"HANDVIEW_REPLAY", "HANDVIEW_TRACKER", "HANDVIEW_RECORD"}) unsetenv(name);
+    }
+    void TearDown() override {
+        stop();
+        fs::remove_all(kTemp);
+    }
+
+    // The default controller under these variables, and what it printed while being built.
+    std::string construct(const std::map<std::string, std::string>& env) {
+        for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+        ::testing::internal::CaptureStderr();
+        controller = Controller();
+        return ::testing::internal::GetCapturedStderr();
+    }
+    std::string url() const { return "ws://localhost:" + std::to_string(port) + "/v6.json"; }
+
+    // Returns once the server listens, so that the controller's first attempt finds it.
+    void start(const std::string& options = "") {
+        server = popen(("exec env -u LD_PRELOAD /usr/bin/python3 " + kSource + "/tests/tracker/ws_server.py --port " +
+                        std::to_string(port) + " " + options + " >/dev/null")
+                           .c_str(),
+                       "w");
+        ASSERT_TRUE(server && until([this] { return probe(port) != 0; }));
+    }
+    void stop() {
+        if (server) pclose(server);
+        server = nullptr;
+    }
+    void send(const std::string& line) {
+        std::fputs((line + "\n").c_str(), server);
+        std::fflush(server);
+    }
+
+    // Connects to `port`, or with 0 binds a free one; returns the port, 0 on failure.
+    static int probe(int port) {
+        const int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(uint16_t(port));
+        socklen_t size = sizeof a;
+        const bool ok = port ? connect(s, reinterpret_cast<sockaddr*>(&a), size) == 0
+                             : bind(s, reinterpret_cast<sockaddr*>(&a), size) == 0 &&
+                                   getsockname(s, reinterpret_cast<sockaddr*>(&a), &size) == 0;
+        close(s);
+        return ok ? ntohs(a.sin_port) : 0;
+    }
+    Controller controller{nullptr};
+    int port = 0;
+    std::FILE* server = nullptr;
+};
+
+TEST_F(Tracker, FrontmostHasSmallestZFirstOnTiesAndMissingHandlesReadZero) {
+    auto hand = [](float z, std::vector<Vector> tips = {}) { return fake::HandSpec{{0, 200, z}, {0, -1, 0}, tips}; };
+    Frame frame = fake::makeFrame({hand(30), hand(-10, {{1, 0, 5}, {2, 0, -3}, {3, 0, -3}}), hand(-10), hand(0)});
+    EXPECT_EQ(frame.hands().frontmost().fingers().count(), 3);  // the first of the two at -10
+    EXPECT_EQ(frame.hands().frontmost().fingers().frontmost().tipPosition().x, 2);
+    for (const Hand& none : {Frame().hands().frontmost(), frame.hands()[4], fake::makeFrame({}).hands().frontmost()}) {
+        EXPECT_FALSE(none.isValid() || none.fingers().frontmost().isValid());
+        EXPECT_EQ(none.palmPosition().z + none.fingers().frontmost().tipPosition().z, 0);
+    }
+}
+
+TEST_F(Tracker, MessagesDecodeToTheFingersAHandShows) {
+    const struct {
+        std::string text;
+        int fingers;  // of the first hand; -1: the frame is dropped
+    } cases[] = {
+        {msg(tip(R"(,"extended":true)") + "," + tip(R"(,"extended":false)")), 1},
+        {msg(tip(R"(,"tool":true)") + "," + tip(R"(,"tool":false)")), 1},
+        {msg(tip() + "," + tip()), 2},                       // older versions: no "extended"
+        {msg(tip("", 9) + "," + tip("", -1) + "," + tip()), 1},  // orphans are ignored
+        {msg(""), 0},
+        {msg(tip(R"(,"extended":"yes")")), -1},
+        {msg(R"({"handId":1,"tipPosition":[1,2]})"), -1},
+        {msg("", R"({"id":1,"palmPosition":[0,200,50]})"), -1},
+        {msg("", R"({"id":1,"palmPosition":[0,10001,0],"palmNormal":[0,-1,0]})"), -1},
+        {msg("", R"({"id":1,"palmPosition":[0,200,0],"palmNormal":[0,-2.5,0]})"), -1},
+        {msg("", R"({"id":1,"palmPosition":[0,1e400,0],"palmNormal":[0,-1,0]})"), -1},
+        {msg("", R"({"id":1,"palmPosition":"here","palmNormal":[0,-1,0]})"), -1},
+        {msg("", R"({"id":"one","palmPosition":[0,200,0],"palmNormal":[0,-1,0]})"), -1},
+        {msg("", "7"), -1},
+        {R"({"id":7,"hands":[],"pointables":[]})", -1},
+        {R"({"timestamp":"now","hands":[],"pointables":[]})", -1},
+        {R"({"timestamp":1,"hands":{},"pointables":[]})", -1},
+        {msg("", "", ",\"pad\":\"" + std::string(kMaxMessageBytes, 'x') + "\""), -1},
+        {"", -1}, {"[1,2]", -1}, {"{\"timestamp\":1,\"hands\":[", -1}, {std::string("{\0}", 3), -1}};
+    for (const auto& c : cases) {
+        Message m = decodeMessage(c.text);
+        SCOPED_TRACE(c.text.substr(0, 200) + " " + m.problem);
+        const size_t fingers = m.hands.empty() ? 0 : m.hands[0].tips.size();
+        EXPECT_EQ(m.kind == Message::Kind::frame ? int(fingers) : -1, c.fingers);
+    }
+    // The real recordings: one hand, all five fingers listed, only the stretched ones counted.
+    for (auto [file, least, most] : {std::tuple{"hand-splay", 4u, 5u}, std::tuple{"pinch", 3u, 5u}}) {
+        size_t seenLeast = 5, seenMost = 0;
+        for (const std::string& line : readLines(kSource + "/tracker/recordings/" + file + ".jsonl")) {
+            Message m = decodeMessage(line);
+            ASSERT_EQ(m.hands.size(), 1u) << file << ": " << m.problem;
+            seenLeast = std::min(seenLeast, m.hands[0].tips.size());
+            seenMost = std::max(seenMost, m.hands[0].tips.size());
+        }
+        EXPECT_EQ(seenLeast, least) << file;
+        EXPECT_EQ(seenMost, most) << file;
+    }
+}
+
+// A file to replay, and what the controller built on it says and does.
+TEST_F(Tracker, ReplayFilesAreCheckedAndReportedOnOneLine) {
+    const std::string frame = msg(tip());
+    std::string later = frame;
+    later.replace(later.find("1000"), 4, "901000");
+    const struct {
+        std::string content;  // of the file; "@path" replays that path instead
+        std::string says;     // after "handview: replay file PATH"; "" nothing
+        bool connected;
+    } cases[] = {
+        {"0 hand 0 200 0 0 -1 0\n# ok so far\n16 hand 0 200 0 0 -1 0 1 2\n", " line 3: expected 3 numbers per fingertip", false},
+        {"0 hand 0 200 nan 0 -1 0\n", " line 1: 'nan' is not a finite number", false},
+        {"10 none\n20 none\n15 none\n", " line 3: timestamp 15 is earlier than the previous 20", false},
+        {"0 none\n5 end\n6 none\n", " line 3: nothing may follow the 'end' line", false},
+        {"# nothing\n", " holds no frame and no 'end' line", false},
+        {"0 none\n" + std::string(70000, '#') + "\n", " line 2: longer than 64 KiB", false},
+        {"\n " + frame + "\nnot json\n" + later + "\n" + frame + "\n", ": skipped 2 lines, the first line 3: not JSON", true},
+        {"{\"hands\": 3}\n", " holds no frame (skipped 1 line, the first line 1: no timestamp)", false},
+        {"@" + kSource + "/tracker/recordings/pinch.jsonl", "", true},
+        {"@" + kSource + "/tracker/sessions/fly.txt", "", true},
+        {"@/dev/zero", " cannot be opened: it is not a regular file", false},
+        {"@fifo", " cannot be opened: it is not a regular file", false},
+        {"@" + kTemp.string(), " cannot be opened: it is a directory", false},
+        {"@huge", " cannot be opened: it is larger than 1 GiB", false},
+        {"@missing", " cannot be opened: No such file or directory", false}};
+    mkfifo((kTemp / "fifo").c_str(), 0600);
+    std::ofstream(kTemp / "huge").close();
+    fs::resize_file(kTemp / "huge", (uintmax_t(1) << 30) + 1);  // sparse: takes no room
+    for (const auto& c : cases) {
+        std::string path = c.content[0] == '@' ? c.content.substr(1) : (kTemp / "replay").string();
+        if (c.content[0] != '@') std::ofstream(path) << c.content;
+        if (path.find('/') == std::string::npos) path = (kTemp / path).string();
+        SCOPED_TRACE(path);
+        EXPECT_EQ(construct({{"HANDVIEW_REPLAY", path}, {"HANDVIEW_TRACKER", url()}}),
+                  c.says.empty() ? "" : "handview: replay file " + path + c.says + "\n");
+        EXPECT_EQ(controller.isConnected(), c.connected);
+        EXPECT_EQ(controller.frame(0).isValid(), c.connected);
+    }
+}
+
+// The clock starts at the first call, not at construction: a slow start-up loses nothing.
+TEST_F(Tracker, ReplayStartsAtTheFirstCallAndEndsDisconnected) {
+    std::ofstream(kTemp / "s.txt") << "0 hand 1 200 0 0 -1 0\n150 hand 2 200 0 0 -1 0\n300 end\n";
+    construct({{"HANDVIEW_REPLAY", (kTemp / "s.txt").string()}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto first = Clock::now();
+    EXPECT_EQ(controller.frame(0).hands()[0].palmPosition().x, 1);
+    EXPECT_TRUE(until([&] { return controller.frame(0).hands()[0].palmPosition().x == 2; }));
+    EXPECT_TRUE(until([&] { return !controller.isConnected(); }));
+    EXPECT_GE(Clock::now() - first, std::chrono::milliseconds(300));
+}
+
+TEST_F(Tracker, LiveFramesArriveGoStaleAndAreRecordedAsSent) {
+    const fs::path record = kTemp / "rec.jsonl", log = kTemp / "client.log";
+    start("--log " + log.string());
+    construct({{"HANDVIEW_TRACKER", url()}, {"HANDVIEW_RECORD", record.string()}});
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(until([&] { return controller.isConnected(); }));
+    std::vector<std::string> sent = readLines(kSource + "/tracker/recordings/pinch.jsonl", 40);
+    const int64_t lastUs = decodeMessage(sent.back()).timestampUs;  // then one pointing finger
+    sent.push_back(msg(tip(R"(,"extended":true)") + "," + tip(R"(,"extended":false)"), R"({"id":1,"palmPosition":[0,200,50],"palmNormal":[0,-1,0]})", "", lastUs + 9000));
+    for (const std::string& line : sent) send(line);
+    const std::vector<std::string> expected = expectedFrames(sent);
+    ASSERT_TRUE(until([&] { return describe(controller.frame(0)) == expected.back(); }));
+    const auto seen = Clock::now();
+    for (size_t h = 0; h < expected.size(); ++h) EXPECT_EQ(describe(controller.frame(int(h))), expected[expected.size() - 1 - h]);
+    EXPECT_TRUE(until([&] { return !controller.frame(0).isValid(); }, 0.5));  // the stream went quiet
+    EXPECT_GE(Clock::now() - seen, std::chrono::milliseconds(240));
+    EXPECT_TRUE(controller.isConnected());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "handview: connected to the tracking service at " + url() + " (service test, protocol 6)\n");
+    EXPECT_EQ(readLines(log), (std::vector<std::string>{R"({"background": true})", R"({"focused": true})"}));
+    EXPECT_EQ(readLines(record), sent);
+
+    construct({{"HANDVIEW_REPLAY", record.string()}});
+    ASSERT_TRUE(until([&] { return !controller.isConnected(); }));
+    for (size_t h = 0; h < expected.size(); ++h) EXPECT_EQ(describe(controller.frame(int(h))), expected[expected.size() - 1 - h]);
+}
+
+TEST_F(Tracker, HostileMessagesAreDroppedAndTheStreamGoesOn) {
+    enum Effect { invalidFrame, deviceGone, dropped };
+    const std::pair<std::string, Effect> cases[] = {
+        {"not json", invalidFrame}, {"[1,2]", invalidFrame}, {msg("", "7"), invalidFrame},
+        {"!binary " + msg(tip()), invalidFrame},
+        {R"({"event":{"type":"deviceEvent","state":{"attached":false,"streaming":true}}})", deviceGone},
+        {R"({"event":{"type":"deviceEvent","state":{"attached":true,"streaming":false}}})", deviceGone},
+        {"!big", dropped}, {"!partial", dropped}, {"!close", dropped}};
+    start();
+    construct({{"HANDVIEW_TRACKER", url()}});
+    ::testing::internal::CaptureStderr();
+    float x = 0;  // tells this case's good frame from the one before
+    auto goodFrame = [&] { return controller.frame(0).hands()[0].palmPosition().x == x; };
+    for (const auto& [message, effect] : cases) {
+        SCOPED_TRACE(message.substr(0, 60));
+        ASSERT_TRUE(until([&] { return controller.isConnected(); }));
+        const std::string good = msg(tip(), R"({"id":1,"palmNormal":[0,-1,0],"palmPosition":[)" + std::to_string(++x) + ",200,0]}");
+        send(good);
+        ASSERT_TRUE(until(goodFrame));
+        send(message);
+        if (effect == invalidFrame)
+            EXPECT_TRUE(until([&] { return !controller.frame(0).isValid() && controller.frame(1).hands()[0].palmPosition().x == x; }));
+        else
+            EXPECT_TRUE(until([&] { return !controller.isConnected(); }));
+        if (effect == deviceGone) send(R"({"event":{"type":"deviceEvent","state":{"attached":true,"streaming":true}}})");
+        ASSERT_TRUE(until([&] { return controller.isConnected(); }));
+        send(good);
+        EXPECT_TRUE(until(goodFrame));
+    }
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    for (const char* piece : {"not JSON", "a binary message", "detached or not streaming", "over 64 KiB", "lost the tracking service"})
+        EXPECT_NE(said.find(piece), std::string::npos) << piece;
+    EXPECT_LE(std::count(said.begin(), said.end(), '\n'), 2 * std::size(cases)) << said;
+}
+
+TEST_F(Tracker, AServiceThatGoesAwayIsRetriedAndOddServersGetOneLineEach) {
+    start();
+    construct({{"HANDVIEW_TRACKER", url()}});
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(until([&] { return controller.isConnected(); }));
+    stop();
+    EXPECT_TRUE(until([&] { return !controller.isConnected(); }));
+    EXPECT_FALSE(until([&] { return controller.isConnected(); }, 2.2));  // two more attempts
+    start();
+    EXPECT_TRUE(until([&] { return controller.isConnected(); }));
+    send(msg(tip()));
+    EXPECT_TRUE(until([&] { return controller.frame(0).isValid(); }));
+    std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.substr(said.find('\n') + 1), "handview: lost the tracking service at " + url() +
+              ": End of file\nhandview: cannot reach " + url() + ": Connection refused\n"
+              "handview: connected to the tracking service at " + url() + " (service test, protocol 6)\n");
+    stop();
+    for (auto [options, line] : {std::pair{"--mode not-websocket", " is not a WebSocket tracking service"},
+                                {"--mode silent", " accepted but gave no WebSocket handshake within 2 s"},
+                                {"--protocol 7", " speaks protocol version 7, not 6; closing"}}) {
+        start(options);
+        construct({{"HANDVIEW_TRACKER", url()}});
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(until([&] { return controller.frame(0).isValid(); }, 2.5));
+        said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said.rfind("handview: " + url() + line, 0), 0u) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        stop();
+    }
+}
+
+TEST_F(Tracker, TrackerVariableNamesAnAddressOrNone) {
+    for (auto [value, complains] : {std::pair{"none", false}, {"ws://[::1]:1/v6.json", false}, {"ws://localhost.localdomain:6437/v6.json", true},
+                                    {"http://127.0.0.1:6437/v6.json", true}, {"ws://127.0.0.1:0/v6.json", true}, {"ws://127.0.0.1/v6.json", true}}) {
+        EXPECT_EQ(construct({{"HANDVIEW_TRACKER", value}}).empty(), !complains) << value;
+        EXPECT_FALSE(controller.isConnected());
+    }
 }
 
 }  // namespace
-
-TEST(TrackerHandles, InvalidAndOutOfRangeHandlesReadAsZero) {
-    Frame frame;
-    EXPECT_FALSE(frame.isValid());
-    EXPECT_EQ(frame.timestamp(), 0);
-    Hand hand = frame.hands().frontmost();
-    EXPECT_FALSE(hand.isValid());
-    expectVector(hand.palmPosition(), 0, 0, 0);
-    expectVector(hand.palmNormal(), 0, 0, 0);
-    EXPECT_FALSE(hand.fingers().frontmost().isValid());
-    expectVector(hand.fingers().frontmost().tipPosition(), 0, 0, 0);
-
-    Frame empty = makeFrame({}, 7);
-    EXPECT_TRUE(empty.isValid());
-    EXPECT_EQ(empty.timestamp(), 7);
-    EXPECT_FALSE(empty.hands().frontmost().isValid());
-
-    Frame one = makeFrame({handAt(0, {Vector(1, 2, 3)}), handAt(5)});
-    EXPECT_FALSE(one.hands()[-1].isValid());
-    EXPECT_FALSE(one.hands()[2].isValid());
-    FingerList fingers = one.hands()[0].fingers();
-    EXPECT_FALSE(fingers[-1].isValid());
-    expectVector(fingers[1].tipPosition(), 0, 0, 0);
-    expectVector(fingers[0].tipPosition(), 1, 2, 3);
-    EXPECT_FALSE(one.hands()[1].fingers().frontmost().isValid());
-}
-
-TEST(TrackerHandles, FrontmostHasSmallestZFirstOnTies) {
-    Frame frame = makeFrame({handAt(30), handAt(-10, {Vector(1, 0, 5), Vector(2, 0, -3), Vector(3, 0, -3)}),
-                             handAt(-10), handAt(0)});
-    Hand front = frame.hands().frontmost();
-    EXPECT_EQ(front.palmPosition().z, -10);
-    ASSERT_EQ(front.fingers().count(), 3);  // the first of the two at -10
-    expectVector(front.fingers().frontmost().tipPosition(), 2, 0, -3);
-}
-
-TEST(TrackerHandles, CopiesShareDataAndOutliveTheirSource) {
-    Finger finger;
-    Frame kept;
-    {
-        Controller controller;
-        auto source = std::make_shared<ScriptedSource>();
-        attachSource(controller, source);
-        Controller copy = controller;  // copies poll the same source
-        EXPECT_FALSE(copy.isConnected());
-        EXPECT_FALSE(copy.frame(0).isValid());
-        source->setConnected(true);
-        source->setFrame(makeFrame({handAt(4, {Vector(7, 8, 9)})}, 40));
-        source->setFrame(makeFrame({}, 41));
-        EXPECT_TRUE(copy.isConnected());
-        EXPECT_EQ(copy.frame().timestamp(), 41);
-        EXPECT_FALSE(copy.frame(2).isValid());
-        EXPECT_FALSE(copy.frame(-1).isValid());
-        kept = copy.frame(1);
-        finger = kept.hands().frontmost().fingers().frontmost();
-    }
-    Frame copy = kept;
-    kept = Frame();
-    EXPECT_EQ(copy.timestamp(), 40);
-    EXPECT_EQ(copy.hands().count(), 1);
-    copy = makeFrame({}, 50);
-    EXPECT_EQ(copy.hands().count(), 0);
-    EXPECT_TRUE(finger.isValid());  // the last handle keeps the frame's data alive
-    expectVector(finger.tipPosition(), 7, 8, 9);
-}
-
-TEST(TrackerReplay, FrameFollowsTheClockUntilTheEnd) {
-    Session session = parseOk("100 hand 0 200 0  0 -1 0\n200 none\n300 hand 5 200 0  0 -1 0  1 2 3\n");
-    ASSERT_EQ(session.frames.size(), 3u);
-    EXPECT_EQ(session.endMs, 300);
-    int64_t now = 99;  // before the first frame: connected, but nothing seen yet
-    auto replay = replayAt(session, now);
-    EXPECT_TRUE(replay->isConnected());
-    EXPECT_FALSE(replay->frame(0).isValid());
-    now = 100;
-    EXPECT_EQ(replay->frame(0).hands().count(), 1);
-    EXPECT_FALSE(replay->frame(1).isValid());
-    now = 299;
-    EXPECT_EQ(replay->frame(0).timestamp(), 200);
-    EXPECT_EQ(replay->frame(0).hands().count(), 0);
-    EXPECT_EQ(replay->frame(1).timestamp(), 100);
-    now = 300;  // the last frame is the end: still connected
-    EXPECT_TRUE(replay->isConnected());
-    EXPECT_EQ(replay->frame(0).hands().frontmost().fingers().count(), 1);
-    EXPECT_FALSE(replay->frame(3).isValid());
-    now = 301;
-    EXPECT_FALSE(replay->isConnected());
-
-    session = parseOk("10 none\n5000 end   # hold the last frame\n");
-    EXPECT_EQ(session.endMs, 5000);
-    now = 5000;
-    replay = replayAt(session, now);
-    EXPECT_TRUE(replay->isConnected());
-    EXPECT_EQ(replay->frame(0).timestamp(), 10);
-    now = 5001;
-    EXPECT_FALSE(replay->isConnected());
-}
-
-TEST(TrackerReplay, SameTimestampGroupsHandsCommentsAndBlanksIgnored) {
-    Session session = parseOk(
-        "# two hands, then one\r\n\n"
-        "  0 hand 0 0 50 0 -1 0   # the back hand\r\n"
-        "\t0 hand 1e1 0 -2.5 0 -1 0 1 1 1 2 2 2\n"
-        "16 hand 0 0 0 0 -1 0 1 1 1 2 2 2 3 3 3 4 4 4 5 5 5 6 6 6 7 7 7 8 8 8 9 9 9 10 10 10\n");
-    ASSERT_EQ(session.frames.size(), 2u);
-    HandList hands = session.frames[0].hands();
-    ASSERT_EQ(hands.count(), 2);
-    expectVector(hands.frontmost().palmPosition(), 10, 0, -2.5f);
-    EXPECT_EQ(hands.frontmost().fingers().count(), 2);
-    EXPECT_EQ(session.frames[1].hands()[0].fingers().count(), 10);
-}
-
-TEST(TrackerReplay, LongSessionParsesAndLooksUp) {
-    constexpr int kFrames = 20000;
-    constexpr int kStepMs = 16;
-    std::string text;
-    for (int i = 0; i < kFrames; ++i)
-        text += std::to_string(i * kStepMs) + " hand " + std::to_string(i) + " 200 0 0 -1 0 0 0 0\n";
-    int64_t now = 0;
-    auto replay = replayAt(parseOk(text), now);
-    for (int i : {0, 1, 777, kFrames - 1}) {
-        now = i * kStepMs + kStepMs / 2;
-        EXPECT_EQ(replay->frame(0).hands().frontmost().palmPosition().x, static_cast<float>(i));
-    }
-}
-
-TEST(TrackerReplay, MalformedSessionIsRejectedWithItsLineNumber) {
-    struct Bad {
-        const char* text;
-        int line;             // 0: a complaint about the whole input, without a line
-        const char* message;  // a piece of the expected error
-    };
-    const Bad cases[] = {
-        {"# x\n0 hand 0 200 abc 0 -1 0\n", 2, "'abc' is not a number"},
-        {"0 hand 0 200 1.5x 0 -1 0\n", 1, "not a number"},
-        {"0 hand 0 200 nan 0 -1 0\n", 1, "'nan' is not a finite number"},
-        {"0 hand 0 200 0 0 -1 0 1 inf 1\n", 1, "not a finite number"},
-        {"0 hand 0 200 1e39 0 -1 0\n", 1, "not a finite number"},
-        {"0 hand 0 200 0 0 -1\n", 1, "6 numbers"},
-        {"0 hand 0 200 0 0 -1 0 1 2\n", 1, "3 numbers per fingertip"},
-        {"0 hand 0 0 0 0 -1 0 1 1 1 2 2 2 3 3 3 4 4 4 5 5 5 6 6 6 7 7 7 8 8 8 9 9 9 1 1 1 2 2 2\n", 1,
-         "more than 10 fingertips"},
-        {"0 hands 0 200 0 0 -1 0\n", 1, "unknown keyword 'hands'"},
-        {"0\n", 1, "after the timestamp"},
-        {"-5 none\n", 1, "timestamp, got '-5'"},
-        {"1.5 none\n", 1, "timestamp, got '1.5'"},
-        {"99999999999999999999 none\n", 1, "timestamp"},
-        {"10 none\n20 none\n15 none\n", 3, "15 is earlier than the previous 20"},
-        {"10 none\n5 end\n", 2, "earlier"},
-        {"0 none\n5 end\n\n# fine\n6 none\n", 5, "follow the 'end'"},
-        {"0 none 1\n", 1, "unexpected '1' after 'none'"},
-        {"0 end now\n", 1, "after 'end'"},
-        {"0 none\n0 hand 0 0 0 0 -1 0\n", 2, "'none'"},
-        {"0 hand 0 0 0 0 -1 0\n0 none\n", 2, "'none'"},
-        {"0 hand 0 200 0 0 -1 0 1 2 xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", 1,
-         "'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...' is not a number"},
-        {"# nothing here\n\n", 0, "no frame"},
-        {"", 0, "no frame"}};
-    for (const Bad& bad : cases) {
-        SCOPED_TRACE(bad.text);
-        std::istringstream in(bad.text);
-        Session session;
-        session.endMs = -1;
-        std::string error;
-        EXPECT_FALSE(parseSession(in, session, error));
-        const std::string prefix = bad.line > 0 ? "line " + std::to_string(bad.line) + ": " : "";
-        EXPECT_EQ(error.rfind(prefix, 0), 0u) << error;
-        EXPECT_TRUE(bad.line > 0 || error.find("line ") == std::string::npos) << error;
-        EXPECT_NE(error.find(bad.message), std::string::npos) << error;
-        EXPECT_EQ(error.find('\n'), std::string::npos);
-        EXPECT_EQ(session.endMs, -1);  // untouched
-    }
-}
-
-// Drives the HANDVIEW_REPLAY path through Controller() with real files.
-class TrackerReplayFile : public ::testing::Test {
-protected:
-    void TearDown() override {
-        unsetenv("HANDVIEW_REPLAY");
-        std::error_code ignored;
-        std::filesystem::remove(path_, ignored);
-    }
-
-    std::string writeSession(const std::string& text) {
-        path_ =
-            std::filesystem::temp_directory_path() / ("tracker_test_" + std::to_string(getpid()) + ".txt");
-        std::ofstream(path_) << text;
-        return path_.string();
-    }
-
-    // Constructs `controller` under HANDVIEW_REPLAY=value and returns what it printed.
-    std::string construct(const std::string& value) {
-        setenv("HANDVIEW_REPLAY", value.c_str(), 1);
-        ::testing::internal::CaptureStderr();
-        controller = std::make_unique<Controller>();
-        return ::testing::internal::GetCapturedStderr();
-    }
-
-    std::filesystem::path path_;
-    std::unique_ptr<Controller> controller;
-};
-
-TEST_F(TrackerReplayFile, OnlyAReadableValidFileConnects) {
-    unsetenv("HANDVIEW_REPLAY");
-    EXPECT_FALSE(Controller().isConnected());
-    EXPECT_FALSE(Controller().frame(0).isValid());
-    EXPECT_EQ(construct(""), "");
-    EXPECT_FALSE(controller->isConnected());
-    EXPECT_EQ(construct(writeSession("0 hand 0 200 0 0 -1 0\n600000 end\n")), "");
-    EXPECT_TRUE(controller->isConnected());
-    EXPECT_EQ(controller->frame(0).hands().frontmost().palmPosition().y, 200);
-}
-
-TEST_F(TrackerReplayFile, BadFilePrintsOneLineAndHasNoDevice) {
-    const std::string path = writeSession("0 hand 0 200 0 0 -1 0\n# ok so far\n16 hand 0 200 0 0 -1 0 1 2\n");
-    EXPECT_EQ(construct(path),
-              "handview: replay file " + path + " line 3: expected 3 numbers per fingertip\n");
-    EXPECT_FALSE(controller->isConnected());
-    EXPECT_FALSE(controller->frame(0).isValid());
-
-    const std::filesystem::path temp = std::filesystem::temp_directory_path();
-    for (const std::string& unreadable : {(temp / "tracker_test_no_such_file.txt").string(), temp.string()}) {
-        const std::string printed = construct(unreadable);
-        EXPECT_EQ(printed.rfind("handview: replay file " + unreadable + " cannot be opened: ", 0), 0u)
-            << printed;
-        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
-        EXPECT_FALSE(controller->isConnected());
-    }
-}

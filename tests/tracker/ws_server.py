@@ -1,0 +1,126 @@
+#!/usr/bin/python3
+# A stand-in for the hand-tracking service's WebSocket server (protocol 6), for the tests.
+#
+# Usage: /usr/bin/python3 tests/tracker/ws_server.py [--port N] [--file FILE|-] [--loop]
+#                                                   [--protocol N] [--mode websocket|not-websocket|silent]
+#                                                   [--log FILE]
+# Serves ws://127.0.0.1:N/ (any path; N 0: a free port) and prints that address on stdout once it
+# listens. Every client first gets {"serviceVersion": "test", "version": N} (--protocol, default 6).
+# --file FILE (a recording, or any file of messages) is streamed to each client from its start, a
+# line per text message, lines with a "timestamp" paced by it (microseconds) as the recording was
+# made; --loop repeats it, else the stream then stays open and silent. --file - (the default)
+# reads stdin instead and sends each line to every connected client at once; the server exits at
+# the end of stdin, dropping its clients. Lines starting with '!' are commands:
+#   !binary TEXT   TEXT as a binary message      !big      a text message of 70,000 bytes
+#   !partial       half a message, then the TCP connection drops
+#   !close         a clean WebSocket close       !sleep S  a pause of S seconds
+# --mode not-websocket answers every connection with a plain HTTP page; silent accepts and says
+# nothing. --log FILE appends every message a client sends, one per line.
+# Debian's python3-websockets: run it with /usr/bin/python3.
+import argparse
+import asyncio
+import json
+import logging
+import os
+import sys
+
+import websockets
+
+args = None
+clients = set()
+
+
+async def send(ws, line):
+    command, _, arg = line[1:].partition(" ") if line.startswith("!") else ("", "", "")
+    if command == "binary":
+        await ws.send(arg.encode())
+    elif command == "big":
+        await ws.send('{"pad": "' + "x" * 69988 + '"}')
+    elif command == "partial":  # a text frame announcing 1000 bytes, then the socket is gone
+        ws.transport.write(b"\x81\x7e\x03\xe8" + b'{"hands": [')
+        ws.transport.abort()
+    elif command == "close":
+        await ws.close()
+    elif command == "sleep":
+        await asyncio.sleep(float(arg))
+    else:
+        await ws.send(line)
+
+
+def timestamp(line):
+    try:
+        return float(json.loads(line)["timestamp"])
+    except (ValueError, KeyError, TypeError):
+        return None
+
+
+async def stream(ws):
+    loop = asyncio.get_running_loop()
+    while True:
+        origin = None
+        with open(args.file) as f:
+            for line in f:
+                t = timestamp(line)
+                if t is not None:
+                    origin = origin or (t, loop.time())
+                    await asyncio.sleep(max(0.0, origin[1] + (t - origin[0]) / 1e6 - loop.time()))
+                await send(ws, line.rstrip("\n"))
+        if not args.loop:
+            return
+
+
+async def handler(ws, *_):
+    clients.add(ws)
+    await ws.send(json.dumps({"serviceVersion": "test", "version": args.protocol}))
+    if args.file != "-":
+        asyncio.ensure_future(stream(ws))
+    try:
+        async for message in ws:
+            if args.log:
+                with open(args.log, "a") as log:
+                    print(message, file=log)
+    except websockets.ConnectionClosed:
+        pass
+    finally:
+        clients.discard(ws)
+
+
+async def raw(reader, writer):
+    if args.mode == "not-websocket":
+        writer.write(b"HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nhello\n")
+        await writer.drain()
+        writer.close()
+    else:
+        while await reader.read(4096):
+            pass
+
+
+async def main():
+    if args.mode == "websocket":
+        server = await websockets.serve(handler, "127.0.0.1", args.port, ping_interval=None, max_size=None)
+    else:
+        server = await asyncio.start_server(raw, "127.0.0.1", args.port)
+    print(f"ws://127.0.0.1:{server.sockets[0].getsockname()[1]}/v6.json", flush=True)
+    if args.file != "-":
+        await asyncio.Future()
+    loop = asyncio.get_running_loop()
+    while line := await loop.run_in_executor(None, sys.stdin.readline):
+        for ws in list(clients):
+            try:
+                await send(ws, line.rstrip("\n"))
+            except websockets.ConnectionClosed:
+                pass
+    os._exit(0)  # gone at once, as a killed service is
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--file", default="-")
+    parser.add_argument("--loop", action="store_true")
+    parser.add_argument("--protocol", type=int, default=6)
+    parser.add_argument("--mode", choices=["websocket", "not-websocket", "silent"], default="websocket")
+    parser.add_argument("--log")
+    args = parser.parse_args()
+    logging.disable(logging.CRITICAL)  # a dropped client is what the tests do on purpose
+    asyncio.run(main())

@@ -1,0 +1,39 @@
+// A failure stops the recording with one console line; the run goes on.
+#include "Recorder.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "Source.h"
+
+namespace Leap {
+
+Recorder::Recorder(const char* path) {
+    if (!path || !*path) return;
+    path_ = path;
+    file_ = std::fopen(path, "w");
+    if (!file_) stop(std::strerror(errno));
+}
+
+Recorder::~Recorder() {
+    if (file_) std::fclose(file_);
+}
+
+void Recorder::write(std::string_view message) {
+    if (!file_) return;
+    line_.assign(message);
+    for (char& c : line_)
+        if (c == '\n' || c == '\r') c = ' ';
+    line_ += '\n';
+    // Flushed per frame: a run that is killed keeps what it saw.
+    if (std::fwrite(line_.data(), 1, line_.size(), file_) != line_.size() || std::fflush(file_) != 0)
+        stop(std::strerror(errno));
+}
+
+void Recorder::stop(const std::string& why) {
+    printConsoleLine("cannot record to " + path_ + ": " + why + "; recording stopped");
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+}
+
+}  // namespace Leap
