@@ -33,7 +33,8 @@ struct Reader {
             const json& c = (*it)[i];
             if (!c.is_number()) return fail(std::string(key) + " holds a non-number");
             v[i] = c.get<double>();
-            if (!std::isfinite(v[i]) || std::fabs(v[i]) > limit) return fail(std::string(key) + " is out of range");
+            if (!std::isfinite(v[i]) || std::fabs(v[i]) > limit)
+                return fail(std::string(key) + " is out of range");
         }
         out = Vector(static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2]));
         return true;
@@ -71,7 +72,8 @@ struct Reader {
     bool frame(const json& root, Message& m) {
         auto ts = root.find("timestamp");
         if (ts == root.end()) return fail("no timestamp");
-        if (!ts->is_number() || !std::isfinite(ts->get<double>()) || std::fabs(ts->get<double>()) > kMaxTimestampUs)
+        if (!ts->is_number() || !std::isfinite(ts->get<double>()) ||
+            std::fabs(ts->get<double>()) > kMaxTimestampUs)
             return fail("timestamp is not a number of microseconds");
         m.timestampUs = static_cast<int64_t>(std::llround(ts->get<double>()));
         const json* hands = nullptr;

@@ -113,7 +113,7 @@ private:
 
 class Frame : public Interface {
 public:
-    Frame();  // empty and invalid
+    Frame();                         // empty and invalid
     explicit Frame(FrameData data);  // valid, holding these hands in this order
     bool isValid() const;
     HandList hands() const;

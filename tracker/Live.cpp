@@ -27,7 +27,7 @@ constexpr auto kHandshakeLimit = std::chrono::seconds(2);
 constexpr auto kRetryDelay = std::chrono::seconds(1);
 constexpr auto kStaleAfter = std::chrono::milliseconds(250);
 constexpr int64_t kProtocolVersion = 6;
-constexpr size_t kHistoryFrames = 61;  // the newest and 60 behind it
+constexpr size_t kHistoryFrames = 61;      // the newest and 60 behind it
 constexpr int kMaxHandlersPerPoll = 1000;  // a flooding service still lets the frame go on
 constexpr std::string_view kBackground = R"({"background": true})";
 constexpr std::string_view kFocused = R"({"focused": true})";
@@ -56,7 +56,8 @@ bool parseUrl(const std::string& url, Address& out) {
     const std::string port = authority.substr(colon + 1);
     unsigned number = 0;
     auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
-    if (port.empty() || ec != std::errc() || end != port.data() + port.size() || number == 0 || number > 65535)
+    if (port.empty() || ec != std::errc() || end != port.data() + port.size() || number == 0 ||
+        number > 65535)
         return false;
     if (host == "localhost") host = "127.0.0.1";
     error_code bad;
@@ -127,12 +128,14 @@ private:
         c.ws.read_message_max(kMaxMessageBytes);
         c.ws.text(true);
         // Also bounds the closing handshake, which a vanished service would never answer.
-        c.ws.set_option(websocket::stream_base::timeout{kHandshakeLimit, websocket::stream_base::none(), false});
+        c.ws.set_option(
+            websocket::stream_base::timeout{kHandshakeLimit, websocket::stream_base::none(), false});
         c.ws.next_layer().async_connect(address_.endpoint, [this, &c](error_code ec) {
             if (c.failed) return;
             if (ec) return fail(c, kUnreachable, "cannot reach " + url_ + ": " + ec.message());
             c.answered = answeredEver_ = true;
-            c.ws.async_handshake(address_.host, address_.target, [this, &c](error_code ec2) { opened(c, ec2); });
+            c.ws.async_handshake(address_.host, address_.target,
+                                 [this, &c](error_code ec2) { opened(c, ec2); });
         });
     }
 
@@ -144,7 +147,8 @@ private:
         haveOrigin_ = false;
         // Without these the service streams only while its own window has the focus.
         c.ws.async_write(asio::buffer(kBackground.data(), kBackground.size()), [&c](error_code e, size_t) {
-            if (!e && !c.failed) c.ws.async_write(asio::buffer(kFocused.data(), kFocused.size()), [](error_code, size_t) {});
+            if (!e && !c.failed)
+                c.ws.async_write(asio::buffer(kFocused.data(), kFocused.size()), [](error_code, size_t) {});
         });
         read(c);
     }
@@ -153,7 +157,8 @@ private:
         c.ws.async_read(c.buffer, [this, &c](error_code ec, size_t) {
             if (c.failed) return;
             if (ec == websocket::error::message_too_big)
-                return fail(c, kBadMessage, "dropped a message over 64 KiB from " + url_ + " and the connection");
+                return fail(c, kBadMessage,
+                            "dropped a message over 64 KiB from " + url_ + " and the connection");
             if (ec) return fail(c, kLost, "lost the tracking service at " + url_ + ": " + ec.message());
             const auto bytes = c.buffer.data();
             const std::string_view text(static_cast<const char*>(bytes.data()), bytes.size());
@@ -169,31 +174,31 @@ private:
     void handle(Connection& c, std::string_view text) {
         Message m = decodeMessage(text);
         switch (m.kind) {
-        case Message::Kind::frame:
-            if (!haveOrigin_) originUs_ = m.timestampUs;
-            haveOrigin_ = true;
-            push(Frame(FrameData{(m.timestampUs - originUs_) / 1000, std::move(m.hands)}));
-            console_.rearm();
-            recorder_.write(text);
-            break;
-        case Message::Kind::version:
-            if (m.version != kProtocolVersion)
-                return fail(c, kWrongVersion,
-                            url_ + " speaks protocol version " +
-                                (m.version < 0 ? std::string("unknown") : std::to_string(m.version)) +
-                                ", not 6; closing");
-            console_.say(kOpened, "connected to the tracking service at " + url_ + " (service " +
-                                      m.serviceVersion + ", protocol 6)");
-            break;
-        case Message::Kind::deviceEvent:
-            deviceReady_ = m.deviceReady;
-            if (!deviceReady_) console_.say(kDevice, "the tracking device is detached or not streaming");
-            break;
-        case Message::Kind::other:
-            break;
-        case Message::Kind::bad:
-            badFrame(m.problem);
-            break;
+            case Message::Kind::frame:
+                if (!haveOrigin_) originUs_ = m.timestampUs;
+                haveOrigin_ = true;
+                push(Frame(FrameData{(m.timestampUs - originUs_) / 1000, std::move(m.hands)}));
+                console_.rearm();
+                recorder_.write(text);
+                break;
+            case Message::Kind::version:
+                if (m.version != kProtocolVersion)
+                    return fail(c, kWrongVersion,
+                                url_ + " speaks protocol version " +
+                                    (m.version < 0 ? std::string("unknown") : std::to_string(m.version)) +
+                                    ", not 6; closing");
+                console_.say(kOpened, "connected to the tracking service at " + url_ + " (service " +
+                                          m.serviceVersion + ", protocol 6)");
+                break;
+            case Message::Kind::deviceEvent:
+                deviceReady_ = m.deviceReady;
+                if (!deviceReady_) console_.say(kDevice, "the tracking device is detached or not streaming");
+                break;
+            case Message::Kind::other:
+                break;
+            case Message::Kind::bad:
+                badFrame(m.problem);
+                break;
         }
     }
 

@@ -200,7 +200,8 @@ public:
         Message m = decodeMessage(line);
         if (m.kind == Message::Kind::bad) return skip(number, m.problem);
         if (m.kind != Message::Kind::frame) return;  // the service's version line or events
-        if (!frames_.empty() && m.timestampUs <= lastUs_) return skip(number, "timestamp not after the previous one");
+        if (!frames_.empty() && m.timestampUs <= lastUs_)
+            return skip(number, "timestamp not after the previous one");
         if (frames_.empty()) originUs_ = m.timestampUs;
         lastUs_ = m.timestampUs;
         frames_.push_back(Frame(FrameData{(m.timestampUs - originUs_) / 1000, std::move(m.hands)}));
@@ -238,9 +239,12 @@ private:
 
 // Not a regular file (a pipe would block, /dev/zero never ends a line) or too large: refused.
 bool checkFile(const struct stat& st, std::string& error) {
-    if (S_ISDIR(st.st_mode)) error = "cannot be opened: it is a directory";
-    else if (!S_ISREG(st.st_mode)) error = "cannot be opened: it is not a regular file";
-    else if (st.st_size > kMaxFileBytes) error = "cannot be opened: it is larger than 1 GiB";
+    if (S_ISDIR(st.st_mode))
+        error = "cannot be opened: it is a directory";
+    else if (!S_ISREG(st.st_mode))
+        error = "cannot be opened: it is not a regular file";
+    else if (st.st_size > kMaxFileBytes)
+        error = "cannot be opened: it is larger than 1 GiB";
     return error.empty();
 }
 
@@ -264,7 +268,8 @@ bool readLines(int fd, OnLine onLine, std::string& error) {
         if (got == 0) break;
         const char* p = chunk.data();
         const char* end = p + got;
-        while (const char* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) {
+        while (const char* newline =
+                   static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) {
             line.append(p, newline);
             if (line.size() > kMaxLineBytes) return tooLong();
             if (!onLine(line, ++number, error)) return false;

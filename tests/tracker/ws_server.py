@@ -1,19 +1,18 @@
 #!/usr/bin/python3
 # A stand-in for the hand-tracking service's WebSocket server (protocol 6), for the tests.
 #
-# Usage: /usr/bin/python3 tests/tracker/ws_server.py [--port N] [--file FILE|-] [--loop]
-#                                                   [--protocol N] [--mode websocket|not-websocket|silent]
-#                                                   [--log FILE]
+# Usage: /usr/bin/python3 tests/tracker/ws_server.py [--port N] [--file FILE|-] [--protocol N]
+#                                   [--mode websocket|not-websocket|silent] [--log FILE]
 # Serves ws://127.0.0.1:N/ (any path; N 0: a free port) and prints that address on stdout once it
 # listens. Every client first gets {"serviceVersion": "test", "version": N} (--protocol, default 6).
 # --file FILE (a recording, or any file of messages) is streamed to each client from its start, a
 # line per text message, lines with a "timestamp" paced by it (microseconds) as the recording was
-# made; --loop repeats it, else the stream then stays open and silent. --file - (the default)
+# made; the stream then stays open and silent. --file - (the default)
 # reads stdin instead and sends each line to every connected client at once; the server exits at
 # the end of stdin, dropping its clients. Lines starting with '!' are commands:
 #   !binary TEXT   TEXT as a binary message      !big      a text message of 70,000 bytes
 #   !partial       half a message, then the TCP connection drops
-#   !close         a clean WebSocket close       !sleep S  a pause of S seconds
+#   !close         a clean WebSocket close       !away S   the service is gone for S seconds
 # --mode not-websocket answers every connection with a plain HTTP page; silent accepts and says
 # nothing. --log FILE appends every message a client sends, one per line.
 # Debian's python3-websockets: run it with /usr/bin/python3.
@@ -41,8 +40,6 @@ async def send(ws, line):
         ws.transport.abort()
     elif command == "close":
         await ws.close()
-    elif command == "sleep":
-        await asyncio.sleep(float(arg))
     else:
         await ws.send(line)
 
@@ -50,23 +47,19 @@ async def send(ws, line):
 def timestamp(line):
     try:
         return float(json.loads(line)["timestamp"])
-    except (ValueError, KeyError, TypeError):
+    except Exception:  # not a frame: sent at once
         return None
 
 
 async def stream(ws):
-    loop = asyncio.get_running_loop()
-    while True:
-        origin = None
-        with open(args.file) as f:
-            for line in f:
-                t = timestamp(line)
-                if t is not None:
-                    origin = origin or (t, loop.time())
-                    await asyncio.sleep(max(0.0, origin[1] + (t - origin[0]) / 1e6 - loop.time()))
-                await send(ws, line.rstrip("\n"))
-        if not args.loop:
-            return
+    loop, origin = asyncio.get_running_loop(), None
+    with open(args.file) as f:
+        for line in f:
+            t = timestamp(line)
+            if t is not None:
+                origin = origin or (t, loop.time())
+                await asyncio.sleep(max(0.0, origin[1] + (t - origin[0]) / 1e6 - loop.time()))
+            await send(ws, line.rstrip("\n"))
 
 
 async def handler(ws, *_):
@@ -77,8 +70,7 @@ async def handler(ws, *_):
     try:
         async for message in ws:
             if args.log:
-                with open(args.log, "a") as log:
-                    print(message, file=log)
+                open(args.log, "a").write(message + "\n")
     except websockets.ConnectionClosed:
         pass
     finally:
@@ -95,21 +87,27 @@ async def raw(reader, writer):
             pass
 
 
-async def main():
+async def listen(port):
     if args.mode == "websocket":
-        server = await websockets.serve(handler, "127.0.0.1", args.port, ping_interval=None, max_size=None)
-    else:
-        server = await asyncio.start_server(raw, "127.0.0.1", args.port)
-    print(f"ws://127.0.0.1:{server.sockets[0].getsockname()[1]}/v6.json", flush=True)
+        return await websockets.serve(handler, "127.0.0.1", port, ping_interval=None, max_size=None)
+    return await asyncio.start_server(raw, "127.0.0.1", port)
+
+
+async def main():
+    server = await listen(args.port)
+    port = server.sockets[0].getsockname()[1]
+    print(f"ws://127.0.0.1:{port}/v6.json", flush=True)
     if args.file != "-":
         await asyncio.Future()
     loop = asyncio.get_running_loop()
     while line := await loop.run_in_executor(None, sys.stdin.readline):
-        for ws in list(clients):
-            try:
-                await send(ws, line.rstrip("\n"))
-            except websockets.ConnectionClosed:
-                pass
+        if line.startswith("!away"):
+            server.close()
+            await server.wait_closed()
+            await asyncio.sleep(float(line[6:]))
+            server = await listen(port)
+        else:
+            await asyncio.gather(*(send(ws, line.rstrip("\n")) for ws in list(clients)), return_exceptions=True)
     os._exit(0)  # gone at once, as a killed service is
 
 
@@ -117,7 +115,6 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--file", default="-")
-    parser.add_argument("--loop", action="store_true")
     parser.add_argument("--protocol", type=int, default=6)
     parser.add_argument("--mode", choices=["websocket", "not-websocket", "silent"], default="websocket")
     parser.add_argument("--log")
