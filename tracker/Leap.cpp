@@ -54,9 +54,6 @@ void printConsoleLine(const std::string& text) {
 
 Source::~Source() = default;
 
-Vector::Vector() = default;
-Vector::Vector(float x, float y, float z) : x(x), y(y), z(z) {}
-
 Interface::Interface() = default;
 Interface::Interface(DataPtr data) : data_(std::move(data)) {}
 Interface::Interface(const Interface&) = default;

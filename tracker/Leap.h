@@ -11,8 +11,8 @@ namespace Leap {
 // Millimetres from the device centre: x to the user's right, y up, z towards the user.
 struct Vector {
     float x = 0, y = 0, z = 0;
-    Vector();
-    Vector(float x, float y, float z);
+    Vector() = default;
+    Vector(float x, float y, float z) : x(x), y(y), z(z) {}
 };
 
 // What a source knows of one frame: the hands in the order seen, each with the tips of the

@@ -1,10 +1,6 @@
 // Hands built in memory and a source that delivers them, for tests that drive the hand control.
 #pragma once
 
-#include <memory>
-#include <vector>
-
-#include "Leap.h"
 #include "Source.h"
 
 namespace fake {
@@ -16,15 +12,15 @@ inline Leap::Frame makeFrame(const std::vector<HandSpec>& hands, int64_t timesta
     return Leap::Frame(Leap::FrameData{timestampMs, hands});
 }
 
-// Starts disconnected; setConnected(bool), setFrame(Frame) make the newest frame, older ones stay as history.
+// Starts disconnected; setConnected(bool); setFrame(Frame) makes the newest frame, older ones stay as
+// history.
 class ScriptedSource : public Leap::Source {
 public:
     void setConnected(bool connected) { connected_ = connected; }
     void setFrame(Leap::Frame frame) { frames_.push_back(std::move(frame)); }
     bool isConnected() override { return connected_; }
-    Leap::Frame frame(int history) override {
-        if (history < 0 || history >= static_cast<int>(frames_.size())) return Leap::Frame();
-        return frames_[frames_.size() - 1 - static_cast<size_t>(history)];
+    Leap::Frame frame(int h) override {
+        return h >= 0 && h < int(frames_.size()) ? frames_[frames_.size() - 1 - size_t(h)] : Leap::Frame();
     }
 
 private:

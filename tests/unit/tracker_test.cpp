@@ -1,7 +1,6 @@
 // The tracker as the program meets it: the service's messages decoded, files replayed, and the
 // live client against a local test server (tests/tracker/ws_server.py).
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -30,10 +29,9 @@ std::string describe(const Frame& f) {
     s.precision(9);
     auto put = [&s](Vector v) { s << ' ' << v.x << ',' << v.y << ',' << v.z; };
     s << (f.isValid() ? std::to_string(f.timestamp()) : "invalid");
-    for (Hand h : {f.hands()[0], f.hands()[1]}) {
-        for (Vector v : {h.palmPosition(), h.palmNormal()}) put(v);
-        for (int i = 0; i < h.fingers().count(); ++i) put(h.fingers()[i].tipPosition());
-    }
+    const Hand h = f.hands()[0];  // the tests' frames have one
+    for (Vector v : {h.palmPosition(), h.palmNormal()}) put(v);
+    for (int i = 0; i < h.fingers().count(); ++i) put(h.fingers()[i].tipPosition());
     return s.str();
 }
 
@@ -56,10 +54,8 @@ std::string tip(const std::string& fields = "", int hand = 1) {
 // Polls until `done` holds or `seconds` pass, as a frame loop would.
 template <typename Done>
 bool until(Done done, double seconds = 3.0) {
-    for (auto end = Clock::now() + std::chrono::duration<double>(seconds); Clock::now() < end;) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (!done() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return done();
 }
 
@@ -91,18 +87,14 @@ protected:
     void start(const std::string& options = "") {
         const std::string out = (kTemp / "address").string();
         fs::remove(out);
-        server = popen(("exec env -u LD_PRELOAD /usr/bin/python3 " + kSource +
-                        "/tests/tracker/ws_server.py " + options + " >" + out)
-                           .c_str(),
-                       "w");
+        const std::string python = "exec env -u LD_PRELOAD /usr/bin/python3 " + kSource + "/tests/tracker/";
+        server = popen((python + "ws_server.py " + options + " 2>/dev/null >" + out).c_str(), "w");
         ASSERT_TRUE(server && until([&] { return !readLines(out).empty(); }));
+        std::setvbuf(server, nullptr, _IONBF, 0);
         url = "ws://localhost:" + readLines(out)[0].substr(15);  // from ws://127.0.0.1:
         setenv("HANDVIEW_TRACKER", url.c_str(), 1);
     }
-    void send(const std::string& line) {
-        std::fputs((line + "\n").c_str(), server);
-        std::fflush(server);
-    }
+    void send(const std::string& line) { std::fputs((line + "\n").c_str(), server); }
 
     Controller controller{nullptr};
     std::FILE* server = nullptr;
@@ -150,45 +142,22 @@ TEST_F(Tracker, TheEnvironmentPicksTheSourceAndBadOnesGetOneLine) {
         {replay, "0 none\n" + std::string(70000, '#') + "\n", temp + "/replay line 2: longer than 64 KiB", 0},
         {replay, "\n " + msg("") + "\nnot json\n" + msg("", kHand, 901000) + "\n" + msg("") + "\n",
          "/replay: skipped 2 lines, the first line 3: not JSON", 1},
-        {replay, "{\"hands\": 3}\n", "holds no frame (skipped 1 line, the first line 1: no timestamp)", 0},
         {replay, kSource + "/tracker/recordings/pinch.jsonl", "", 1},
         {replay, "/dev/zero", "replay file /dev/zero cannot be opened: it is not a regular file", 0},
-        {replay, temp + "/fifo", "fifo cannot be opened: it is not a regular file", 0},
-        {replay, temp, "cannot be opened: it is a directory", 0},
         {replay, temp + "/huge", "huge cannot be opened: it is larger than 1 GiB", 0},
-        {replay, temp + "/missing", "cannot be opened: No such file or directory", 0},
         {"HANDVIEW_TRACKER", "none", "", 0},
-        {"HANDVIEW_TRACKER", "ws://[::1]:1/v6.json", "", 0},
-        {"HANDVIEW_TRACKER", "ws://host.example:1/", "TRACKER=ws://host.example:1/ is neither none nor ws://",
-         0},
-        {"HANDVIEW_TRACKER", "http://127.0.0.1:6437/", "is neither", 0},
-        {"HANDVIEW_TRACKER", "ws://127.0.0.1:0/", "is neither", 0}};
-    mkfifo((kTemp / "fifo").c_str(), 0600);
-    std::ofstream(kTemp / "huge").close();
-    fs::resize_file(kTemp / "huge", (uintmax_t(1) << 30) + 1);  // sparse: takes no room
+        {"HANDVIEW_TRACKER", "ws://host.example:1/", "TRACKER=ws://host.example:1/ is neither none nor", 0}};
+    std::ofstream(kTemp / "huge").seekp(1 << 30) << '!';  // sparse: takes no room
     for (auto [name, value, says, plays] : cases) {
-        if (value.find('\n') != std::string::npos) std::ofstream(kTemp / "replay") << value;
-        if (value.find('\n') != std::string::npos) value = temp + "/replay";
+        if (value.find('\n') != std::string::npos)
+            std::ofstream(kTemp / "replay") << std::exchange(value, temp + "/replay");
         unsetenv("HANDVIEW_REPLAY");
         const std::string said = construct(name, value);
-        EXPECT_EQ(said.rfind("handview: ", 0) == 0 && said.find(says) != std::string::npos &&
-                      std::count(said.begin(), said.end(), '\n') == 1,
+        EXPECT_EQ(said.find(says) != std::string::npos && std::count(said.begin(), said.end(), '\n') == 1,
                   !says.empty())
             << value << said;
         EXPECT_EQ(controller.isConnected() && controller.frame(0).isValid(), plays) << value;
     }
-}
-
-// The clock starts at the first call, not at construction: a slow start-up loses nothing.
-TEST_F(Tracker, ReplayStartsAtTheFirstCallAndEndsDisconnected) {
-    std::ofstream(kTemp / "s.txt") << "0 hand 1 200 0 0 -1 0\n150 hand 2 200 0 0 -1 0\n300 end\n";
-    construct("HANDVIEW_REPLAY", (kTemp / "s.txt").string());
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const auto first = Clock::now();
-    EXPECT_EQ(controller.frame(0).hands()[0].palmPosition().x, 1);
-    EXPECT_TRUE(until([&] { return controller.frame(0).hands()[0].palmPosition().x == 2; }));
-    EXPECT_TRUE(until([&] { return !controller.isConnected(); }));
-    EXPECT_GE(Clock::now() - first, std::chrono::milliseconds(300));
 }
 
 TEST_F(Tracker, LiveFramesArriveGoStaleAndAreRecordedAsSent) {
@@ -219,44 +188,43 @@ TEST_F(Tracker, LiveFramesArriveGoStaleAndAreRecordedAsSent) {
     EXPECT_EQ(readLines(record), sent);
 
     construct("HANDVIEW_REPLAY", record.string());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a slow start-up loses nothing:
+    EXPECT_EQ(describe(controller.frame(0)), expected.back());    // the clock starts at the first call
     ASSERT_TRUE(until([&] { return !controller.isConnected(); }));
     EXPECT_EQ(history(expected.size()), expected);
 }
 
 TEST_F(Tracker, HostileStreamsAreDroppedAndTheRunGoesOn) {
-    enum Effect { invalidFrame, deviceGone, dropped };
     const std::string device = R"({"event":{"type":"deviceEvent","state":{"attached":)";
-    const std::pair<std::string, Effect> cases[] = {{"not json", invalidFrame},
-                                                    {msg("", "7"), invalidFrame},
-                                                    {"!binary " + msg(tip()), invalidFrame},
-                                                    {device + "false}}}", deviceGone},
-                                                    {device + "true,\"streaming\":false}}}", deviceGone},
-                                                    {"!big", dropped},
-                                                    {"!partial", dropped},
-                                                    {"!close", dropped},
-                                                    {"!away 1.5", dropped}};
+    const std::vector<std::string> cases[] = {
+        {"not json", msg("", "7"), "!binary " + msg(tip())},            // frame(0) turns invalid
+        {device + "false}}}", device + "true,\"streaming\":false}}}"},  // the device is gone a while
+        {"!big", "!partial", "!away 1.5"}};                             // the connection is dropped
     start();
     construct("HANDVIEW_TRACKER", url);
     CaptureStderr();
-    for (size_t i = 0; i <= std::size(cases); ++i) {  // a good frame before each case and after the last
-        ASSERT_TRUE(until([&] { return controller.isConnected(); })) << i;
-        const float x = float(i + 1);  // tells this good frame from the one before
-        send(msg(tip(), R"({"id":1,"palmNormal":[0,-1,0],"palmPosition":[)" + std::to_string(x) + ",0,0]}"));
-        ASSERT_TRUE(until([&] { return controller.frame(0).hands()[0].palmPosition().x == x; })) << i;
-        if (i == std::size(cases)) break;
-        const auto& [message, effect] = cases[i];
-        send(message);
-        EXPECT_TRUE(until([&, effect = effect] {
-            return effect == invalidFrame ? !controller.frame(0).isValid() && controller.frame(1).isValid()
-                                          : !controller.isConnected();
-        })) << message;
-        if (effect == deviceGone) send(device + "true,\"streaming\":true}}}");
-    }
+    float x = 0;
+    auto goodFrame = [&] {  // told from the one before by its palm
+        until([&] { return controller.isConnected(); });
+        send(msg(tip(), R"({"id":1,"palmNormal":[0,1,0],"palmPosition":[)" + std::to_string(++x) + ",0,0]}"));
+        return until([&] { return controller.frame(0).hands()[0].palmPosition().x == x; });
+    };
+    for (size_t effect = 0; effect < 3; ++effect)
+        for (const std::string& message : cases[effect]) {
+            ASSERT_TRUE(goodFrame()) << message;
+            send(message);
+            EXPECT_TRUE(until([&] {
+                return effect > 0 ? !controller.isConnected()
+                                  : !controller.frame(0).isValid() && controller.frame(1).isValid();
+            })) << message;
+            if (effect == 1) send(device + "true,\"streaming\":true}}}");
+        }
+    EXPECT_TRUE(goodFrame());
     const std::string said = GetCapturedStderr();
     for (const char* piece :
          {"not JSON", "binary", "detached or not streaming", "over 64 KiB", "lost", "cannot reach"})
         EXPECT_NE(said.find(piece), std::string::npos) << piece;
-    EXPECT_LE(std::count(said.begin(), said.end(), '\n'), 2 * std::size(cases)) << said;
+    EXPECT_LE(std::count(said.begin(), said.end(), '\n'), 16) << said;  // 8 cases
 }
 
 TEST_F(Tracker, OddServersGetOneLineEach) {
@@ -268,8 +236,9 @@ TEST_F(Tracker, OddServersGetOneLineEach) {
         CaptureStderr();
         EXPECT_FALSE(until([&] { return controller.frame(0).isValid(); }, 2.5));  // two attempts or more
         const std::string said = GetCapturedStderr();
-        EXPECT_EQ(said.rfind("handview: " + url + line, 0), 0u) << said;
-        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_TRUE(said.rfind("handview: " + url + line, 0) == 0 &&
+                    std::count(said.begin(), said.end(), '\n') == 1)
+            << said;
         pclose(std::exchange(server, nullptr));
     }
 }
