@@ -1,6 +1,9 @@
 // A failure stops the recording with one console line; the run goes on.
 #include "Recorder.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -11,8 +14,14 @@ namespace Leap {
 Recorder::Recorder(const char* path) {
     if (!path || !*path) return;
     path_ = path;
-    file_ = std::fopen(path, "w");
-    if (!file_) stop(std::strerror(errno));
+    // Non-blocking: a named pipe nobody reads must not stall the frame.
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+    file_ = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+    if (!file_) {
+        const int error = errno;
+        if (fd >= 0) ::close(fd);
+        stop(std::strerror(error));
+    }
 }
 
 Recorder::~Recorder() {

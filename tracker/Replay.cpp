@@ -298,6 +298,8 @@ bool loadReplay(const std::string& path, Session& out, std::string& error, std::
     RecordingReader recording;
     enum { undecided, sessionFile, recordingFile } format = undecided;
     auto onLine = [&](std::string_view line, int number, std::string& lineError) {
+        // Editors on some systems start a text file with a byte-order mark.
+        if (number == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
         if (format == undecided) {
             const size_t first = line.find_first_not_of(kBlanks);
             if (first != std::string_view::npos) format = line[first] == '{' ? recordingFile : sessionFile;
