@@ -89,7 +89,7 @@ protected:
         fs::remove(out);
         const std::string python = "exec env -u LD_PRELOAD /usr/bin/python3 " + kSource + "/tests/tracker/";
         server = popen((python + "ws_server.py " + options + " 2>/dev/null >" + out).c_str(), "w");
-        ASSERT_TRUE(server && until([&] { return !readLines(out).empty(); }));
+        ASSERT_TRUE(server && until([&] { return !readLines(out).empty(); })) << "needs python3-websockets";
         std::setvbuf(server, nullptr, _IONBF, 0);
         url = "ws://localhost:" + readLines(out)[0].substr(15);  // from ws://127.0.0.1:
         setenv("HANDVIEW_TRACKER", url.c_str(), 1);
