@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "Leap.h"
-#include "LeapTesting.h"
 #include "app/FrameTime.h"
 #include "camera/HandControl.h"
+#include "support/FakeHands.h"
 #include "support/GlWindow.h"
 #include "support/ProgramRun.h"
 #include "support/Screen.h"
@@ -27,8 +27,8 @@ namespace {
 
 using harness::captureStdout;
 using harness::uniformFloats;
-using Leap::testing::HandSpec;
-using Leap::testing::makeFrame;
+using fake::HandSpec;
+using fake::makeFrame;
 
 // A unit cube around the origin, well inside the starting view; 12 triangles once triangulated.
 constexpr const char* kCubeObj = R"(o cube
@@ -100,7 +100,7 @@ protected:
         initOutput = captureStdout([&] { started = app->init(); });
         ASSERT_TRUE(started) << initOutput;
         harness::pinGlDriver();
-        Leap::testing::attachSource(app->controller, source);
+        fake::attach(app->controller, source);
         frameTime = kFrameTimeS;
     }
 
@@ -126,7 +126,7 @@ protected:
     std::optional<harness::ScopedChdir> inDir;
     std::unique_ptr<App> app;
     std::string initOutput;
-    std::shared_ptr<Leap::testing::ScriptedSource> source = std::make_shared<Leap::testing::ScriptedSource>();
+    std::shared_ptr<fake::ScriptedSource> source = std::make_shared<fake::ScriptedSource>();
 };
 
 TEST_F(AppStep, StartUpPrintsTheShaderLinesWithEmptyLogsFirst) {

@@ -3,14 +3,14 @@
 
 #include <cmath>
 
-#include "LeapTesting.h"
 #include "app/FrameTime.h"
 #include "camera/HandControl.h"
 #include "render/OglLight.h"
+#include "support/FakeHands.h"
 
 using Leap::Vector;
-using Leap::testing::HandSpec;
-using Leap::testing::makeFrame;
+using fake::HandSpec;
+using fake::makeFrame;
 
 namespace {
 const Vector kPalmDown{0, -1, 0};
@@ -156,7 +156,7 @@ TEST(HandStepTest, PointingMovesTheLightFlyingMovesTheCamera) {
     EXPECT_EQ(light.position.x, 0.57);
     expectNear(cam.position, {1, 2, 3}, 0);
 
-    Leap::testing::HandSpec pointing = hand(2);
+    HandSpec pointing = hand(2);
     pointing.tips = {{0, 200, 0}, {0, 200, 50}};
     handStep(makeFrame({pointing}), cam, light);
     EXPECT_DOUBLE_EQ(light.position.x, 1.0);
