@@ -5,6 +5,7 @@ HANDVIEW_PACKAGES=(
   cmake make g++ pkg-config python3
   libsdl2-dev libglew-dev libassimp-dev libois-dev libboost-timer-dev
   libx11-dev libxi-dev libpng-dev libgtest-dev
+  libboost1.74-dev nlohmann-json3-dev python3-websockets
   libgl1-mesa-dri libglx-mesa0 libegl-mesa0 libegl1
   xvfb xauth xdotool imagemagick
 )

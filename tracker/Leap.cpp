@@ -1,32 +1,29 @@
-// Frame handles, the controller and the scripted source of the stand-in tracker.
+// Frame handles, the controller, and the choice of its source from the environment.
 #include "Leap.h"
-#include "LeapTesting.h"
 
+#include <cstdio>
 #include <cstdlib>
-#include <iostream>
+#include <string>
+
+#include "Source.h"
 
 namespace Leap {
 
-namespace detail {
-struct FrameData {
-    int64_t timestampMs = 0;
-    std::vector<testing::HandSpec> hands;
-};
-}  // namespace detail
-
 namespace {
 
-using DataPtr = std::shared_ptr<const detail::FrameData>;
+using DataPtr = std::shared_ptr<const FrameData>;
 
-const testing::HandSpec* findHand(const DataPtr& data, int hand) {
+constexpr const char* kDefaultServiceUrl = "ws://127.0.0.1:6437/v6.json";
+
+const HandData* findHand(const DataPtr& data, int hand) {
     if (!data || hand < 0 || hand >= static_cast<int>(data->hands.size())) return nullptr;
     return &data->hands[static_cast<size_t>(hand)];
 }
 
 const Vector* findTip(const DataPtr& data, int hand, int finger) {
-    const testing::HandSpec* handSpec = findHand(data, hand);
-    if (!handSpec || finger < 0 || finger >= static_cast<int>(handSpec->tips.size())) return nullptr;
-    return &handSpec->tips[static_cast<size_t>(finger)];
+    const HandData* handData = findHand(data, hand);
+    if (!handData || finger < 0 || finger >= static_cast<int>(handData->tips.size())) return nullptr;
+    return &handData->tips[static_cast<size_t>(finger)];
 }
 
 // Index of the element with the smallest z, -1 for none; strict < keeps the first on ties.
@@ -39,10 +36,23 @@ int indexOfSmallestZ(const std::vector<T>& items, ZOf zOf) {
     return best;
 }
 
+std::shared_ptr<Source> sourceFromEnvironment() {
+    const char* replay = std::getenv("HANDVIEW_REPLAY");
+    if (replay && *replay) return makeReplaySource(replay);
+    const char* tracker = std::getenv("HANDVIEW_TRACKER");
+    const bool named = tracker && *tracker;
+    if (named && std::string(tracker) == "none") return makeNoDevice();
+    return makeLiveSource(named ? tracker : kDefaultServiceUrl, named, std::getenv("HANDVIEW_RECORD"));
+}
+
 }  // namespace
 
-Vector::Vector() = default;
-Vector::Vector(float x, float y, float z) : x(x), y(y), z(z) {}
+void printConsoleLine(const std::string& text) {
+    std::fprintf(stderr, "handview: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+Source::~Source() = default;
 
 Interface::Interface() = default;
 Interface::Interface(DataPtr data) : data_(std::move(data)) {}
@@ -72,14 +82,14 @@ FingerList::FingerList() = default;
 FingerList::FingerList(DataPtr data, int hand) : Interface(std::move(data)), hand_(hand) {}
 
 int FingerList::count() const {
-    const testing::HandSpec* handSpec = findHand(data_, hand_);
-    return handSpec ? static_cast<int>(handSpec->tips.size()) : 0;
+    const HandData* handData = findHand(data_, hand_);
+    return handData ? static_cast<int>(handData->tips.size()) : 0;
 }
 
 Finger FingerList::frontmost() const {
-    const testing::HandSpec* handSpec = findHand(data_, hand_);
-    if (!handSpec) return Finger();
-    return (*this)[indexOfSmallestZ(handSpec->tips, [](const Vector& tip) { return tip.z; })];
+    const HandData* handData = findHand(data_, hand_);
+    if (!handData) return Finger();
+    return (*this)[indexOfSmallestZ(handData->tips, [](const Vector& tip) { return tip.z; })];
 }
 
 Finger FingerList::operator[](int i) const {
@@ -100,13 +110,13 @@ FingerList Hand::fingers() const {
 }
 
 Vector Hand::palmPosition() const {
-    const testing::HandSpec* handSpec = findHand(data_, hand_);
-    return handSpec ? handSpec->palmPosition : Vector();
+    const HandData* handData = findHand(data_, hand_);
+    return handData ? handData->palmPosition : Vector();
 }
 
 Vector Hand::palmNormal() const {
-    const testing::HandSpec* handSpec = findHand(data_, hand_);
-    return handSpec ? handSpec->palmNormal : Vector();
+    const HandData* handData = findHand(data_, hand_);
+    return handData ? handData->palmNormal : Vector();
 }
 
 HandList::HandList() = default;
@@ -118,8 +128,7 @@ int HandList::count() const {
 
 Hand HandList::frontmost() const {
     if (!data_) return Hand();
-    return (
-        *this)[indexOfSmallestZ(data_->hands, [](const testing::HandSpec& h) { return h.palmPosition.z; })];
+    return (*this)[indexOfSmallestZ(data_->hands, [](const HandData& h) { return h.palmPosition.z; })];
 }
 
 Hand HandList::operator[](int i) const {
@@ -128,7 +137,7 @@ Hand HandList::operator[](int i) const {
 }
 
 Frame::Frame() = default;
-Frame::Frame(DataPtr data) : Interface(std::move(data)) {}
+Frame::Frame(FrameData data) : Interface(std::make_shared<const FrameData>(std::move(data))) {}
 
 bool Frame::isValid() const {
     return data_ != nullptr;
@@ -140,59 +149,41 @@ int64_t Frame::timestamp() const {
     return data_ ? data_->timestampMs : 0;
 }
 
+// Nothing may escape the controller's calls: a source that throws (out of memory, say) is
+// replaced by no device rather than ending the program.
 Controller::Controller() {
-    const char* path = std::getenv("HANDVIEW_REPLAY");
-    if (!path || !*path) return;
-    testing::Session session;
-    std::string error;
-    if (!testing::loadSession(path, session, error)) {
-        std::cerr << "handview: replay file " << path << ' ' << error << '\n';
-        return;
+    try {
+        source_ = sourceFromEnvironment();
+    } catch (...) {
+        printConsoleLine("the hand tracker could not start; running without a hand device");
+        source_ = makeNoDevice();
     }
-    source_ = testing::makeReplaySource(std::move(session), nullptr);
 }
 
+Controller::Controller(std::shared_ptr<Source> source)
+    : source_(source ? std::move(source) : makeNoDevice()) {}
+
+Controller::Controller(const Controller&) = default;
+Controller::Controller(Controller&&) noexcept = default;
+Controller& Controller::operator=(const Controller&) = default;
+Controller& Controller::operator=(Controller&&) noexcept = default;
 Controller::~Controller() = default;
 
 bool Controller::isConnected() const {
-    return source_ && source_->isConnected();
+    try {
+        return source_ && source_->isConnected();
+    } catch (...) {
+        return false;
+    }
 }
 
 Frame Controller::frame(int history) const {
-    if (!source_ || history < 0) return Frame();
-    return source_->frame(history);
+    try {
+        if (!source_ || history < 0) return Frame();
+        return source_->frame(history);
+    } catch (...) {
+        return Frame();
+    }
 }
-
-namespace testing {
-
-Frame makeFrame(const std::vector<HandSpec>& hands, int64_t timestampMs) {
-    auto data = std::make_shared<detail::FrameData>();
-    data->timestampMs = timestampMs;
-    data->hands = hands;
-    return Frame(std::move(data));
-}
-
-Source::~Source() = default;
-
-void attachSource(Controller& controller, std::shared_ptr<Source> source) {
-    controller.source_ = std::move(source);
-}
-
-void ScriptedSource::setConnected(bool connected) {
-    connected_ = connected;
-}
-void ScriptedSource::setFrame(Frame frame) {
-    frames_.push_back(std::move(frame));
-}
-bool ScriptedSource::isConnected() const {
-    return connected_;
-}
-
-Frame ScriptedSource::frame(int history) const {
-    if (history < 0 || history >= static_cast<int>(frames_.size())) return Frame();
-    return frames_[frames_.size() - 1 - static_cast<size_t>(history)];
-}
-
-}  // namespace testing
 
 }  // namespace Leap

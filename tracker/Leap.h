@@ -1,5 +1,5 @@
-// Stand-in hand-tracking library: the Leap calls handview polls, backed by no
-// device or by a recorded session (see README-format.md and LeapTesting.h).
+// Stand-in hand-tracking library: the Leap calls handview polls, fed by one source: no device,
+// a replayed file, or the tracking service's live WebSocket stream (see Source.h).
 #pragma once
 
 #include <cstdint>
@@ -11,23 +11,24 @@ namespace Leap {
 // Millimetres from the device centre: x to the user's right, y up, z towards the user.
 struct Vector {
     float x = 0, y = 0, z = 0;
-    Vector();
-    Vector(float x, float y, float z);
+    Vector() = default;
+    Vector(float x, float y, float z) : x(x), y(y), z(z) {}
 };
 
-class Frame;
-class Controller;
+// What a source knows of one frame: the hands in the order seen, each with the tips of the
+// fingers it shows (extended, not tools).
+struct HandData {
+    Vector palmPosition;
+    Vector palmNormal;  // unit vector out of the palm
+    std::vector<Vector> tips;
+};
 
-namespace detail {
-struct FrameData;
-}
+struct FrameData {
+    int64_t timestampMs = 0;  // since the first frame of the connection or recording
+    std::vector<HandData> hands;
+};
 
-namespace testing {
-struct HandSpec;
 class Source;
-Frame makeFrame(const std::vector<HandSpec>& hands, int64_t timestampMs);
-void attachSource(Controller& controller, std::shared_ptr<Source> source);
-}  // namespace testing
 
 // Every object read from a frame is a cheap handle on that frame's immutable
 // data: copies share it, and it lives as long as the last handle does.
@@ -37,13 +38,13 @@ public:
 
 protected:
     Interface();
-    explicit Interface(std::shared_ptr<const detail::FrameData> data);
+    explicit Interface(std::shared_ptr<const FrameData> data);
     Interface(const Interface&);
     Interface(Interface&&) noexcept;
     Interface& operator=(const Interface&);
     Interface& operator=(Interface&&) noexcept;
 
-    std::shared_ptr<const detail::FrameData> data_;
+    std::shared_ptr<const FrameData> data_;
 };
 
 // Handles that point at nothing (out-of-range index, empty list, invalid
@@ -55,7 +56,7 @@ public:
     bool isValid() const;
 
 protected:
-    Pointable(std::shared_ptr<const detail::FrameData> data, int hand, int finger);
+    Pointable(std::shared_ptr<const FrameData> data, int hand, int finger);
 
 private:
     int hand_ = -1;
@@ -68,7 +69,7 @@ public:
 
 private:
     friend class FingerList;
-    Finger(std::shared_ptr<const detail::FrameData> data, int hand, int finger);
+    Finger(std::shared_ptr<const FrameData> data, int hand, int finger);
 };
 
 class FingerList : public Interface {
@@ -80,7 +81,7 @@ public:
 
 private:
     friend class Hand;
-    FingerList(std::shared_ptr<const detail::FrameData> data, int hand);
+    FingerList(std::shared_ptr<const FrameData> data, int hand);
     int hand_ = -1;
 };
 
@@ -94,7 +95,7 @@ public:
 
 private:
     friend class HandList;
-    Hand(std::shared_ptr<const detail::FrameData> data, int hand);
+    Hand(std::shared_ptr<const FrameData> data, int hand);
     int hand_ = -1;
 };
 
@@ -107,34 +108,37 @@ public:
 
 private:
     friend class Frame;
-    explicit HandList(std::shared_ptr<const detail::FrameData> data);
+    explicit HandList(std::shared_ptr<const FrameData> data);
 };
 
 class Frame : public Interface {
 public:
-    Frame();  // empty and invalid
+    Frame();                         // empty and invalid
+    explicit Frame(FrameData data);  // valid, holding these hands in this order
     bool isValid() const;
     HandList hands() const;
-    int64_t timestamp() const;  // milliseconds since the session started
-
-private:
-    friend Frame testing::makeFrame(const std::vector<testing::HandSpec>& hands, int64_t timestampMs);
-    explicit Frame(std::shared_ptr<const detail::FrameData> data);
+    int64_t timestamp() const;  // milliseconds since the first frame of the connection or recording
 };
 
-// Without HANDVIEW_REPLAY there is no device: never connected, invalid frames.
-// HANDVIEW_REPLAY=<session file> replays that session against a steady clock
-// started at construction. Copies share the same source.
+// Polls its source; copies share it. The default constructor picks the source from the
+// environment: HANDVIEW_REPLAY=FILE replays that file; otherwise HANDVIEW_TRACKER names the
+// service (unset or empty: ws://127.0.0.1:6437/v6.json; "none": no device), and
+// HANDVIEW_RECORD=FILE records its frames. No call ever throws or blocks.
 class Controller : public Interface {
 public:
     Controller();
+    explicit Controller(std::shared_ptr<Source> source);  // null: no device
+    Controller(const Controller&);
+    Controller(Controller&&) noexcept;
+    Controller& operator=(const Controller&);
+    Controller& operator=(Controller&&) noexcept;
     ~Controller() override;
-    bool isConnected() const;
-    Frame frame(int history = 0) const;  // 0 is the latest, h > 0 the one h frames earlier
+
+    bool isConnected() const;            // reads what has arrived; true while a device delivers frames
+    Frame frame(int history = 0) const;  // 0 the newest, h > 0 the one h frames earlier (up to 60)
 
 private:
-    friend void testing::attachSource(Controller& controller, std::shared_ptr<testing::Source> source);
-    std::shared_ptr<testing::Source> source_;  // null: no device
+    std::shared_ptr<Source> source_;
 };
 
 }  // namespace Leap

@@ -1,16 +1,8 @@
-// Reads recorded hand sessions and replays them as a tracker source.
-//
-// Session file format (plain text, one line per hand per frame):
-//   # comment: '#' starts a comment anywhere on a line; blank lines are ignored
-//   <t_ms> hand <palm x y z> <normal x y z> [<tip x y z> ...]   0 to 10 fingertips
-//   <t_ms> none                                                  a frame with no hand
-//   <t_ms> end                                                   the session ends here
-// t_ms: non-negative integer milliseconds since the session started, never
-// decreasing. Lines with the same t_ms form one frame (several hands; "none"
-// cannot share its frame). Numbers are finite decimals in millimetres, x right,
-// y up, z towards the user. Nothing may follow "end"; without it the session
-// ends at its last frame. Anything else is an error naming the line.
-#include "LeapTesting.h"
+// Replays a file as a tracker source: the project's hand sessions (README-format.md) or a
+// JSON-lines recording of the service's stream, told apart by the file's first non-blank byte.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,13 +10,24 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string_view>
 
-namespace Leap::testing {
+#include "FrameDecoding.h"
+#include "Source.h"
+
+namespace Leap {
 
 namespace {
+
+constexpr size_t kMaxLineBytes = 64 * 1024;
+constexpr off_t kMaxFileBytes = off_t(1) << 30;
+constexpr std::string_view kBlanks = " \t\r\v\f";
+
+// Frames in time order; connected up to and including endMs.
+struct Session {
+    std::vector<Frame> frames;
+    int64_t endMs = 0;
+};
 
 constexpr size_t kMaxFingertips = 10;
 constexpr size_t kPalmNumbers = 6;  // position and normal
@@ -32,7 +35,6 @@ constexpr size_t kTipNumbers = 3;
 
 std::vector<std::string_view> splitTokens(std::string_view line) {
     std::vector<std::string_view> tokens;
-    constexpr std::string_view kBlanks = " \t\r\v\f";
     size_t pos = line.find_first_not_of(kBlanks);
     while (pos != std::string_view::npos) {
         size_t end = line.find_first_of(kBlanks, pos);
@@ -71,7 +73,7 @@ bool parseNumber(std::string_view token, float& out, std::string& error) {
     return true;
 }
 
-bool parseHand(const std::vector<std::string_view>& tokens, HandSpec& hand, std::string& error) {
+bool parseHand(const std::vector<std::string_view>& tokens, HandData& hand, std::string& error) {
     std::vector<float> numbers;
     for (size_t i = 2; i < tokens.size(); ++i) {
         float value = 0;
@@ -154,17 +156,20 @@ public:
             error = "a frame with 'none' cannot hold anything else";
             return false;
         }
-        HandSpec hand;
+        HandData hand;
         if (!parseHand(tokens, hand, error)) return false;
         hands_.push_back(std::move(hand));
         pending_ = true;
         return true;
     }
 
-    // False when the input held neither a frame nor an end line.
-    bool finish(Session& out) {
+    // False with `error` set when the input held neither a frame nor an end line.
+    bool finish(Session& out, std::string& error) {
         flushFrame();
-        if (!haveTime_) return false;
+        if (!haveTime_) {
+            error = "holds no frame and no 'end' line";
+            return false;
+        }
         out.frames = std::move(frames_);
         out.endMs = time_;
         return true;
@@ -172,13 +177,13 @@ public:
 
 private:
     void flushFrame() {
-        if (pending_) frames_.push_back(makeFrame(hands_, time_));
+        if (pending_) frames_.push_back(Frame(FrameData{time_, hands_}));
         hands_.clear();
         pending_ = pendingNone_ = false;
     }
 
     std::vector<Frame> frames_;
-    std::vector<HandSpec> hands_;  // of the frame at time_ still being read
+    std::vector<HandData> hands_;  // of the frame at time_ still being read
     bool pending_ = false;         // a frame at time_ has started
     bool pendingNone_ = false;     // ... and it is a "none" frame
     bool haveTime_ = false;
@@ -186,20 +191,143 @@ private:
     int64_t time_ = 0;
 };
 
-class ReplaySource : public Source {
+// Recording lines are frame messages; a bad one, or one not after the previous in time, is
+// skipped and counted, and the rest replays.
+class RecordingReader {
 public:
-    ReplaySource(Session session, std::function<int64_t()> clockMs)
-        : session_(std::move(session)), clockMs_(std::move(clockMs)) {
-        // Hand-built sessions may be unsorted; the binary search below needs order.
-        std::stable_sort(session_.frames.begin(), session_.frames.end(),
-                         [](const Frame& a, const Frame& b) { return a.timestamp() < b.timestamp(); });
+    void readLine(std::string_view line, int number) {
+        if (line.find_first_not_of(kBlanks) == std::string_view::npos) return;
+        Message m = decodeMessage(line);
+        if (m.kind == Message::Kind::bad) return skip(number, m.problem);
+        if (m.kind != Message::Kind::frame) return;  // the service's version line or events
+        if (!frames_.empty() && m.timestampUs <= lastUs_)
+            return skip(number, "timestamp not after the previous one");
+        if (frames_.empty()) originUs_ = m.timestampUs;
+        lastUs_ = m.timestampUs;
+        frames_.push_back(Frame(FrameData{(m.timestampUs - originUs_) / 1000, std::move(m.hands)}));
     }
 
-    bool isConnected() const override { return clockMs_() <= session_.endMs; }
+    // False with `error` set when no frame was read; `warning` tells of skipped lines.
+    bool finish(Session& out, std::string& error, std::string& warning) {
+        if (skipped_ > 0)
+            warning = "skipped " + std::to_string(skipped_) + (skipped_ == 1 ? " line" : " lines") +
+                      ", the first line " + std::to_string(firstSkipped_) + ": " + firstProblem_;
+        if (frames_.empty()) {
+            error = "holds no frame" + (warning.empty() ? "" : " (" + warning + ")");
+            return false;
+        }
+        out.endMs = frames_.back().timestamp();
+        out.frames = std::move(frames_);
+        return true;
+    }
 
-    Frame frame(int history) const override {
+private:
+    void skip(int number, const std::string& problem) {
+        if (skipped_++ == 0) {
+            firstSkipped_ = number;
+            firstProblem_ = problem;
+        }
+    }
+
+    std::vector<Frame> frames_;
+    int64_t originUs_ = 0;
+    int64_t lastUs_ = 0;
+    int skipped_ = 0;
+    int firstSkipped_ = 0;
+    std::string firstProblem_;
+};
+
+// Not a regular file (a pipe would block, /dev/zero never ends a line) or too large: refused.
+bool checkFile(const struct stat& st, std::string& error) {
+    if (S_ISDIR(st.st_mode))
+        error = "cannot be opened: it is a directory";
+    else if (!S_ISREG(st.st_mode))
+        error = "cannot be opened: it is not a regular file";
+    else if (st.st_size > kMaxFileBytes)
+        error = "cannot be opened: it is larger than 1 GiB";
+    return error.empty();
+}
+
+// Calls onLine(line, number, error) for each line; false with `error` set on the first failure.
+template <typename OnLine>
+bool readLines(int fd, OnLine onLine, std::string& error) {
+    std::string line;
+    std::vector<char> chunk(kMaxLineBytes);
+    int number = 0;
+    auto tooLong = [&] {
+        error = "line " + std::to_string(number + 1) + ": longer than 64 KiB";
+        return false;
+    };
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            error = "line " + std::to_string(number + 1) + ": read error: " + std::strerror(errno);
+            return false;
+        }
+        if (got == 0) break;
+        const char* p = chunk.data();
+        const char* end = p + got;
+        while (const char* newline =
+                   static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) {
+            line.append(p, newline);
+            if (line.size() > kMaxLineBytes) return tooLong();
+            if (!onLine(line, ++number, error)) return false;
+            line.clear();
+            p = newline + 1;
+        }
+        line.append(p, end);
+        if (line.size() > kMaxLineBytes) return tooLong();
+    }
+    return line.empty() || onLine(line, ++number, error);
+}
+
+bool loadReplay(const std::string& path, Session& out, std::string& error, std::string& warning) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        error = std::string("cannot be opened: ") + std::strerror(errno);
+        return false;
+    }
+    if (!checkFile(st, error)) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::string("cannot be opened: ") + std::strerror(errno);
+        return false;
+    }
+    SessionReader session;
+    RecordingReader recording;
+    enum { undecided, sessionFile, recordingFile } format = undecided;
+    auto onLine = [&](std::string_view line, int number, std::string& lineError) {
+        // Editors on some systems start a text file with a byte-order mark.
+        if (number == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
+        if (format == undecided) {
+            const size_t first = line.find_first_not_of(kBlanks);
+            if (first != std::string_view::npos) format = line[first] == '{' ? recordingFile : sessionFile;
+        }
+        if (format == recordingFile) {
+            recording.readLine(line, number);
+            return true;
+        }
+        std::string what;
+        if (session.readLine(line, what)) return true;
+        lineError = "line " + std::to_string(number) + ": " + what;
+        return false;
+    };
+    const bool ok = (::fstat(fd, &st) == 0 && checkFile(st, error)) && readLines(fd, onLine, error);
+    ::close(fd);
+    if (!ok) return false;
+    return format == recordingFile ? recording.finish(out, error, warning) : session.finish(out, error);
+}
+
+class ReplaySource : public Source {
+public:
+    explicit ReplaySource(Session session) : session_(std::move(session)) {}
+
+    bool isConnected() override { return elapsedMs() <= session_.endMs; }
+
+    Frame frame(int history) override {
         const std::vector<Frame>& frames = session_.frames;
-        auto after = std::upper_bound(frames.begin(), frames.end(), clockMs_(),
+        auto after = std::upper_bound(frames.begin(), frames.end(), elapsedMs(),
                                       [](int64_t t, const Frame& f) { return t < f.timestamp(); });
         auto latest = after - frames.begin() - 1;  // -1 before the first frame
         if (history < 0 || latest < history) return Frame();
@@ -207,60 +335,31 @@ public:
     }
 
 private:
-    Session session_;
-    std::function<int64_t()> clockMs_;
-};
+    // From the first call, not from construction: the program's start-up (window, shaders, a
+    // large mesh) would otherwise eat the beginning of the session.
+    int64_t elapsedMs() {
+        const auto now = std::chrono::steady_clock::now();
+        if (!started_) start_ = now;
+        started_ = true;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count();
+    }
 
-std::function<int64_t()> steadyClockFromNow() {
-    auto start = std::chrono::steady_clock::now();
-    return [start] {
-        auto elapsed = std::chrono::steady_clock::now() - start;
-        return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
-    };
-}
+    Session session_;
+    bool started_ = false;
+    std::chrono::steady_clock::time_point start_;
+};
 
 }  // namespace
 
-bool parseSession(std::istream& in, Session& out, std::string& error) {
-    SessionReader reader;
-    std::string line;
-    int lineNumber = 0;
-    while (std::getline(in, line)) {
-        ++lineNumber;
-        std::string what;
-        if (!reader.readLine(line, what)) {
-            error = "line " + std::to_string(lineNumber) + ": " + what;
-            return false;
-        }
+std::shared_ptr<Source> makeReplaySource(const std::string& path) {
+    Session session;
+    std::string error, warning;
+    if (!loadReplay(path, session, error, warning)) {
+        printConsoleLine("replay file " + path + " " + error);
+        return makeNoDevice();
     }
-    if (in.bad()) {
-        error = "line " + std::to_string(lineNumber + 1) + ": read error";
-        return false;
-    }
-    if (!reader.finish(out)) {
-        error = "holds no frame and no 'end' line";
-        return false;
-    }
-    return true;
+    if (!warning.empty()) printConsoleLine("replay file " + path + ": " + warning);
+    return std::make_shared<ReplaySource>(std::move(session));
 }
 
-bool loadSession(const std::string& path, Session& out, std::string& error) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        error = "cannot be opened: it is a directory";
-        return false;
-    }
-    std::ifstream in(path);
-    if (!in) {
-        error = std::string("cannot be opened: ") + std::strerror(errno);
-        return false;
-    }
-    return parseSession(in, out, error);
-}
-
-std::shared_ptr<Source> makeReplaySource(Session session, std::function<int64_t()> clockMs) {
-    if (!clockMs) clockMs = steadyClockFromNow();
-    return std::make_shared<ReplaySource>(std::move(session), std::move(clockMs));
-}
-
-}  // namespace Leap::testing
+}  // namespace Leap

@@ -122,14 +122,14 @@ TEST(Soak, EveryKindOfHandKeepsTheViewFiniteUploadedInItsFrameAndMemoryFlat) {
     auto app = std::make_unique<App>();
     ASSERT_TRUE(app->init());
     ASSERT_FALSE(app->mesh.parts.empty());
-    auto source = std::make_shared<fake::ScriptedSource>();
-    fake::attach(app->controller, source);
-    source->setConnected(true);
     const GLuint program = app->program.program;
     const auto start = std::chrono::steady_clock::now();
     long frames = 0, firstKb = 0, laterKb = 0;
     for (double elapsed = 0; elapsed < seconds; ++frames) {
+        auto source = std::make_shared<fake::ScriptedSource>();  // a fresh one: it keeps every frame it had
+        source->setConnected(true);
         source->setFrame(fake::makeFrame(handsAt(frames), frames * 8));
+        fake::attach(app->controller, source);
         app->step();
         frameTime = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() - elapsed;
         elapsed += frameTime;

@@ -1,271 +1,246 @@
-// Stand-in tracker: handle semantics, frontmost choice, session parsing and replay timing.
-#include "Leap.h"
-#include "LeapTesting.h"
-
+// The tracker as the program meets it: the service's messages decoded, files replayed, and the
+// live client against a local test server (tests/tracker/ws_server.py).
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "FrameDecoding.h"
+#include "support/FakeHands.h"
+
 using namespace Leap;
-using namespace Leap::testing;
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::GetCapturedStderr;
 
 namespace {
 
-void expectVector(const Vector& v, float x, float y, float z) {
-    EXPECT_EQ(v.x, x);
-    EXPECT_EQ(v.y, y);
-    EXPECT_EQ(v.z, z);
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+const std::string kSource = HANDVIEW_SOURCE_DIR;
+const fs::path kTemp = fs::temp_directory_path() / ("tracker_test_" + std::to_string(getpid()));
+const std::string kHand = R"({"id":1,"palmPosition":[0,200,50],"palmNormal":[0,-1,0]})";
+
+std::string describe(const Frame& f) {
+    std::ostringstream s;
+    s.precision(9);
+    auto put = [&s](Vector v) { s << ' ' << v.x << ',' << v.y << ',' << v.z; };
+    s << (f.isValid() ? std::to_string(f.timestamp()) : "invalid");
+    const Hand h = f.hands()[0];  // the tests' frames have one
+    for (Vector v : {h.palmPosition(), h.palmNormal()}) put(v);
+    for (int i = 0; i < h.fingers().count(); ++i) put(h.fingers()[i].tipPosition());
+    return s.str();
 }
 
-HandSpec handAt(float palmZ, std::vector<Vector> tips = {}) {
-    return HandSpec{Vector(0, 200, palmZ), Vector(0, -1, 0), std::move(tips)};
+std::vector<std::string> readLines(const fs::path& path, size_t most = SIZE_MAX) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; lines.size() < most && std::getline(in, line);) lines.push_back(line);
+    return lines;
 }
 
-Session parseOk(const std::string& text) {
-    std::istringstream in(text);
-    Session session;
-    std::string error;
-    EXPECT_TRUE(parseSession(in, session, error)) << error;
-    return session;
+// A frame message with these pointables and hands.
+std::string msg(const std::string& pointables, const std::string& hands = kHand, int64_t timestampUs = 1000) {
+    return R"({"id":7,"timestamp":)" + std::to_string(timestampUs) + R"(,"hands":[)" + hands +
+           R"(],"pointables":[)" + pointables + "]}";
+}
+std::string tip(const std::string& fields = "", int hand = 1) {
+    return R"({"handId":)" + std::to_string(hand) + R"(,"tipPosition":[1,2,3])" + fields + "}";
 }
 
-// Replays `session` against a clock the test moves through `nowMs`.
-std::shared_ptr<Source> replayAt(const Session& session, int64_t& nowMs) {
-    return makeReplaySource(session, [&nowMs] { return nowMs; });
+// Polls until `done` holds or `seconds` pass, as a frame loop would.
+template <typename Done>
+bool until(Done done, double seconds = 3.0) {
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (!done() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+}
+
+class Tracker : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(kTemp);
+        for (const char* name : {"HANDVIEW_REPLAY", "HANDVIEW_TRACKER", "HANDVIEW_RECORD"}) unsetenv(name);
+    }
+    void TearDown() override {
+        if (server) pclose(server);
+        fs::remove_all(kTemp);
+    }
+
+    // The default controller with `name`=`value` set, and what it printed while being built.
+    std::string construct(const std::string& name, const std::string& value) {
+        setenv(name.c_str(), value.c_str(), 1);
+        CaptureStderr();
+        controller = Controller();
+        return GetCapturedStderr();
+    }
+    std::vector<std::string> history(size_t frames) const {
+        std::vector<std::string> out;
+        for (size_t h = 0; h < frames; ++h) out.push_back(describe(controller.frame(int(h))));
+        return out;
+    }
+
+    // Returns once the server listens, with HANDVIEW_TRACKER naming it.
+    void start(const std::string& options = "") {
+        const std::string out = (kTemp / "address").string();
+        fs::remove(out);
+        const std::string python = "exec env -u LD_PRELOAD /usr/bin/python3 " + kSource + "/tests/tracker/";
+        server = popen((python + "ws_server.py " + options + " 2>/dev/null >" + out).c_str(), "w");
+        ASSERT_TRUE(server && until([&] { return !readLines(out).empty(); })) << "needs python3-websockets";
+        std::setvbuf(server, nullptr, _IONBF, 0);
+        url = "ws://localhost:" + readLines(out)[0].substr(15);  // from ws://127.0.0.1:
+        setenv("HANDVIEW_TRACKER", url.c_str(), 1);
+    }
+    void send(const std::string& line) { std::fputs((line + "\n").c_str(), server); }
+
+    Controller controller{nullptr};
+    std::FILE* server = nullptr;
+    std::string url;
+};
+
+TEST_F(Tracker, MessagesDecodeToTheFingersAHandShows) {
+    const std::pair<std::string, int> cases[] = {
+        // message, fingers of its first hand (-1: dropped)
+        {msg(tip(R"(,"extended":true)") + "," + tip(R"(,"extended":false)") + "," + tip(R"(,"tool":true)")),
+         1},
+        {msg(tip() + "," + tip()), 2},                           // older versions: no "extended"
+        {msg(tip("", 9) + "," + tip("", -1) + "," + tip()), 1},  // orphans are ignored
+        {msg(""), 0},
+        {msg(tip(R"(,"extended":"yes")")), -1},
+        {msg("", R"({"id":1,"palmPosition":[0,200,50]})"), -1},
+        {msg("", R"({"id":1,"palmPosition":[0,10001,0],"palmNormal":[0,-1,0]})"), -1},
+        {msg("", R"({"id":1,"palmPosition":[0,200,0],"palmNormal":[0,-2.5,0]})"), -1},
+        {msg("", R"({"id":1,"palmPosition":[0,1e400,0],"palmNormal":[0,-1,0]})"), -1},
+        {msg("", R"({"id":"one","palmPosition":"here","palmNormal":[0,-1,0]})"), -1},
+        {R"({"timestamp":"now","hands":{},"pointables":[]})", -1},
+        {msg(std::string(kMaxMessageBytes, ' ')), -1},
+        {std::string("{\0}", 3), -1}};
+    for (const auto& [text, fingers] : cases) {
+        const Message m = decodeMessage(text);
+        const int tips = m.hands.empty() ? 0 : int(m.hands[0].tips.size());
+        EXPECT_EQ(m.kind == Message::Kind::frame ? tips : -1, fingers) << text.substr(0, 99) << m.problem;
+    }
+    // The real recordings: one hand, all five fingers listed, only the stretched ones counted.
+    for (auto [file, counts] : {std::pair{"hand-splay", "45"}, {"pinch", "345"}}) {
+        std::set<char> seen;
+        for (const std::string& line : readLines(kSource + "/tracker/recordings/" + file + ".jsonl"))
+            seen.insert(char('0' + decodeMessage(line).hands.at(0).tips.size()));
+        EXPECT_EQ(std::string(seen.begin(), seen.end()), counts) << file;
+    }
+}
+
+// What the environment names, what the controller built on it says (one line) and whether it plays.
+TEST_F(Tracker, TheEnvironmentPicksTheSourceAndBadOnesGetOneLine) {
+    const std::string temp = kTemp.string(), replay = "HANDVIEW_REPLAY";
+    const std::tuple<std::string, std::string, std::string, bool> cases[] = {
+        // variable, value (with "\n": the content of a file to replay), a piece of what it says, plays
+        {replay, "0 hand 0 200 0 0 -1 0\n16 hand 0 200 0 0 -1 0 1 2\n",
+         "line 2: expected 3 numbers per fingertip", 0},
+        {replay, "0 none\n" + std::string(70000, '#') + "\n", temp + "/replay line 2: longer than 64 KiB", 0},
+        {replay, "\n " + msg("") + "\nnot json\n" + msg("", kHand, 901000) + "\n" + msg("") + "\n",
+         "/replay: skipped 2 lines, the first line 3: not JSON", 1},
+        {replay, kSource + "/tracker/recordings/pinch.jsonl", "", 1},
+        {replay, "/dev/zero", "replay file /dev/zero cannot be opened: it is not a regular file", 0},
+        {replay, temp + "/huge", "huge cannot be opened: it is larger than 1 GiB", 0},
+        {"HANDVIEW_TRACKER", "none", "", 0},
+        {"HANDVIEW_TRACKER", "ws://host.example:1/", "TRACKER=ws://host.example:1/ is neither none nor", 0}};
+    std::ofstream(kTemp / "huge").seekp(1 << 30) << '!';  // sparse: takes no room
+    for (auto [name, value, says, plays] : cases) {
+        if (value.find('\n') != std::string::npos)
+            std::ofstream(kTemp / "replay") << std::exchange(value, temp + "/replay");
+        unsetenv("HANDVIEW_REPLAY");
+        const std::string said = construct(name, value);
+        EXPECT_EQ(said.find(says) != std::string::npos && std::count(said.begin(), said.end(), '\n') == 1,
+                  !says.empty())
+            << value << said;
+        EXPECT_EQ(controller.isConnected() && controller.frame(0).isValid(), plays) << value;
+    }
+}
+
+TEST_F(Tracker, LiveFramesArriveGoStaleAndAreRecordedAsSent) {
+    const fs::path record = kTemp / "rec.jsonl", log = kTemp / "client.log";
+    start("--log " + log.string());
+    construct("HANDVIEW_RECORD", record.string());
+    CaptureStderr();
+    ASSERT_TRUE(until([&] { return controller.isConnected(); }));
+    std::vector<std::string> sent = readLines(kSource + "/tracker/recordings/pinch.jsonl", 40);
+    const int64_t origin = decodeMessage(sent[0]).timestampUs, last = decodeMessage(sent.back()).timestampUs;
+    sent.push_back(msg(tip(R"(,"extended":true)") + "," + tip(R"(,"extended":false)"), kHand, last + 9000));
+    std::vector<std::string> expected;  // newest first
+    for (const std::string& line : sent) {
+        const Message m = decodeMessage(line);
+        expected.insert(expected.begin(),
+                        describe(Frame(FrameData{(m.timestampUs - origin) / 1000, m.hands})));
+        send(line);
+    }
+    ASSERT_TRUE(until([&] { return describe(controller.frame(0)) == expected[0]; }));
+    const auto seen = Clock::now();
+    EXPECT_EQ(history(expected.size()), expected);
+    EXPECT_TRUE(until([&] { return !controller.frame(0).isValid(); }, 0.5));  // the stream went quiet
+    EXPECT_GE(Clock::now() - seen, std::chrono::milliseconds(240));
+    EXPECT_TRUE(controller.isConnected());
+    EXPECT_EQ(GetCapturedStderr(),
+              "handview: connected to the tracking service at " + url + " (service test, protocol 6)\n");
+    EXPECT_EQ(readLines(log), (std::vector<std::string>{R"({"background": true})", R"({"focused": true})"}));
+    EXPECT_EQ(readLines(record), sent);
+
+    construct("HANDVIEW_REPLAY", record.string());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a slow start-up loses nothing:
+    EXPECT_EQ(describe(controller.frame(0)), expected.back());    // the clock starts at the first call
+    ASSERT_TRUE(until([&] { return !controller.isConnected(); }));
+    EXPECT_EQ(history(expected.size()), expected);
+}
+
+TEST_F(Tracker, HostileStreamsAreDroppedAndTheRunGoesOn) {
+    const std::string device = R"({"event":{"type":"deviceEvent","state":{"attached":)";
+    const std::vector<std::string> cases[] = {
+        {"not json", msg("", "7"), "!binary " + msg(tip())},            // frame(0) turns invalid
+        {device + "false}}}", device + "true,\"streaming\":false}}}"},  // the device is gone a while
+        {"!big", "!partial", "!away 1.5"}};                             // the connection is dropped
+    start();
+    construct("HANDVIEW_TRACKER", url);
+    CaptureStderr();
+    float x = 0;
+    auto goodFrame = [&] {  // told from the one before by its palm
+        until([&] { return controller.isConnected(); });
+        send(msg(tip(), R"({"id":1,"palmNormal":[0,1,0],"palmPosition":[)" + std::to_string(++x) + ",0,0]}"));
+        return until([&] { return controller.frame(0).hands()[0].palmPosition().x == x; });
+    };
+    for (size_t effect = 0; effect < 3; ++effect)
+        for (const std::string& message : cases[effect]) {
+            ASSERT_TRUE(goodFrame()) << message;
+            send(message);
+            EXPECT_TRUE(until([&] {
+                return effect > 0 ? !controller.isConnected()
+                                  : !controller.frame(0).isValid() && controller.frame(1).isValid();
+            })) << message;
+            if (effect == 1) send(device + "true,\"streaming\":true}}}");
+        }
+    EXPECT_TRUE(goodFrame());
+    const std::string said = GetCapturedStderr();
+    for (const char* piece :
+         {"not JSON", "binary", "detached or not streaming", "over 64 KiB", "lost", "cannot reach"})
+        EXPECT_NE(said.find(piece), std::string::npos) << piece;
+    EXPECT_LE(std::count(said.begin(), said.end(), '\n'), 16) << said;  // 8 cases
+}
+
+TEST_F(Tracker, OddServersGetOneLineEach) {
+    for (auto [options, line] : {std::pair{"--mode not-websocket", " is not a WebSocket tracking service"},
+                                 {"--mode silent", " accepted but gave no WebSocket handshake within 2 s"},
+                                 {"--protocol 7", " speaks protocol version 7, not 6; closing"}}) {
+        start(options);
+        construct("HANDVIEW_TRACKER", url);
+        CaptureStderr();
+        EXPECT_FALSE(until([&] { return controller.frame(0).isValid(); }, 2.5));  // two attempts or more
+        const std::string said = GetCapturedStderr();
+        EXPECT_TRUE(said.rfind("handview: " + url + line, 0) == 0 &&
+                    std::count(said.begin(), said.end(), '\n') == 1)
+            << said;
+        pclose(std::exchange(server, nullptr));
+    }
 }
 
 }  // namespace
-
-TEST(TrackerHandles, InvalidAndOutOfRangeHandlesReadAsZero) {
-    Frame frame;
-    EXPECT_FALSE(frame.isValid());
-    EXPECT_EQ(frame.timestamp(), 0);
-    Hand hand = frame.hands().frontmost();
-    EXPECT_FALSE(hand.isValid());
-    expectVector(hand.palmPosition(), 0, 0, 0);
-    expectVector(hand.palmNormal(), 0, 0, 0);
-    EXPECT_FALSE(hand.fingers().frontmost().isValid());
-    expectVector(hand.fingers().frontmost().tipPosition(), 0, 0, 0);
-
-    Frame empty = makeFrame({}, 7);
-    EXPECT_TRUE(empty.isValid());
-    EXPECT_EQ(empty.timestamp(), 7);
-    EXPECT_FALSE(empty.hands().frontmost().isValid());
-
-    Frame one = makeFrame({handAt(0, {Vector(1, 2, 3)}), handAt(5)});
-    EXPECT_FALSE(one.hands()[-1].isValid());
-    EXPECT_FALSE(one.hands()[2].isValid());
-    FingerList fingers = one.hands()[0].fingers();
-    EXPECT_FALSE(fingers[-1].isValid());
-    expectVector(fingers[1].tipPosition(), 0, 0, 0);
-    expectVector(fingers[0].tipPosition(), 1, 2, 3);
-    EXPECT_FALSE(one.hands()[1].fingers().frontmost().isValid());
-}
-
-TEST(TrackerHandles, FrontmostHasSmallestZFirstOnTies) {
-    Frame frame = makeFrame({handAt(30), handAt(-10, {Vector(1, 0, 5), Vector(2, 0, -3), Vector(3, 0, -3)}),
-                             handAt(-10), handAt(0)});
-    Hand front = frame.hands().frontmost();
-    EXPECT_EQ(front.palmPosition().z, -10);
-    ASSERT_EQ(front.fingers().count(), 3);  // the first of the two at -10
-    expectVector(front.fingers().frontmost().tipPosition(), 2, 0, -3);
-}
-
-TEST(TrackerHandles, CopiesShareDataAndOutliveTheirSource) {
-    Finger finger;
-    Frame kept;
-    {
-        Controller controller;
-        auto source = std::make_shared<ScriptedSource>();
-        attachSource(controller, source);
-        Controller copy = controller;  // copies poll the same source
-        EXPECT_FALSE(copy.isConnected());
-        EXPECT_FALSE(copy.frame(0).isValid());
-        source->setConnected(true);
-        source->setFrame(makeFrame({handAt(4, {Vector(7, 8, 9)})}, 40));
-        source->setFrame(makeFrame({}, 41));
-        EXPECT_TRUE(copy.isConnected());
-        EXPECT_EQ(copy.frame().timestamp(), 41);
-        EXPECT_FALSE(copy.frame(2).isValid());
-        EXPECT_FALSE(copy.frame(-1).isValid());
-        kept = copy.frame(1);
-        finger = kept.hands().frontmost().fingers().frontmost();
-    }
-    Frame copy = kept;
-    kept = Frame();
-    EXPECT_EQ(copy.timestamp(), 40);
-    EXPECT_EQ(copy.hands().count(), 1);
-    copy = makeFrame({}, 50);
-    EXPECT_EQ(copy.hands().count(), 0);
-    EXPECT_TRUE(finger.isValid());  // the last handle keeps the frame's data alive
-    expectVector(finger.tipPosition(), 7, 8, 9);
-}
-
-TEST(TrackerReplay, FrameFollowsTheClockUntilTheEnd) {
-    Session session = parseOk("100 hand 0 200 0  0 -1 0\n200 none\n300 hand 5 200 0  0 -1 0  1 2 3\n");
-    ASSERT_EQ(session.frames.size(), 3u);
-    EXPECT_EQ(session.endMs, 300);
-    int64_t now = 99;  // before the first frame: connected, but nothing seen yet
-    auto replay = replayAt(session, now);
-    EXPECT_TRUE(replay->isConnected());
-    EXPECT_FALSE(replay->frame(0).isValid());
-    now = 100;
-    EXPECT_EQ(replay->frame(0).hands().count(), 1);
-    EXPECT_FALSE(replay->frame(1).isValid());
-    now = 299;
-    EXPECT_EQ(replay->frame(0).timestamp(), 200);
-    EXPECT_EQ(replay->frame(0).hands().count(), 0);
-    EXPECT_EQ(replay->frame(1).timestamp(), 100);
-    now = 300;  // the last frame is the end: still connected
-    EXPECT_TRUE(replay->isConnected());
-    EXPECT_EQ(replay->frame(0).hands().frontmost().fingers().count(), 1);
-    EXPECT_FALSE(replay->frame(3).isValid());
-    now = 301;
-    EXPECT_FALSE(replay->isConnected());
-
-    session = parseOk("10 none\n5000 end   # hold the last frame\n");
-    EXPECT_EQ(session.endMs, 5000);
-    now = 5000;
-    replay = replayAt(session, now);
-    EXPECT_TRUE(replay->isConnected());
-    EXPECT_EQ(replay->frame(0).timestamp(), 10);
-    now = 5001;
-    EXPECT_FALSE(replay->isConnected());
-}
-
-TEST(TrackerReplay, SameTimestampGroupsHandsCommentsAndBlanksIgnored) {
-    Session session = parseOk(
-        "# two hands, then one\r\n\n"
-        "  0 hand 0 0 50 0 -1 0   # the back hand\r\n"
-        "\t0 hand 1e1 0 -2.5 0 -1 0 1 1 1 2 2 2\n"
-        "16 hand 0 0 0 0 -1 0 1 1 1 2 2 2 3 3 3 4 4 4 5 5 5 6 6 6 7 7 7 8 8 8 9 9 9 10 10 10\n");
-    ASSERT_EQ(session.frames.size(), 2u);
-    HandList hands = session.frames[0].hands();
-    ASSERT_EQ(hands.count(), 2);
-    expectVector(hands.frontmost().palmPosition(), 10, 0, -2.5f);
-    EXPECT_EQ(hands.frontmost().fingers().count(), 2);
-    EXPECT_EQ(session.frames[1].hands()[0].fingers().count(), 10);
-}
-
-TEST(TrackerReplay, LongSessionParsesAndLooksUp) {
-    constexpr int kFrames = 20000;
-    constexpr int kStepMs = 16;
-    std::string text;
-    for (int i = 0; i < kFrames; ++i)
-        text += std::to_string(i * kStepMs) + " hand " + std::to_string(i) + " 200 0 0 -1 0 0 0 0\n";
-    int64_t now = 0;
-    auto replay = replayAt(parseOk(text), now);
-    for (int i : {0, 1, 777, kFrames - 1}) {
-        now = i * kStepMs + kStepMs / 2;
-        EXPECT_EQ(replay->frame(0).hands().frontmost().palmPosition().x, static_cast<float>(i));
-    }
-}
-
-TEST(TrackerReplay, MalformedSessionIsRejectedWithItsLineNumber) {
-    struct Bad {
-        const char* text;
-        int line;             // 0: a complaint about the whole input, without a line
-        const char* message;  // a piece of the expected error
-    };
-    const Bad cases[] = {
-        {"# x\n0 hand 0 200 abc 0 -1 0\n", 2, "'abc' is not a number"},
-        {"0 hand 0 200 1.5x 0 -1 0\n", 1, "not a number"},
-        {"0 hand 0 200 nan 0 -1 0\n", 1, "'nan' is not a finite number"},
-        {"0 hand 0 200 0 0 -1 0 1 inf 1\n", 1, "not a finite number"},
-        {"0 hand 0 200 1e39 0 -1 0\n", 1, "not a finite number"},
-        {"0 hand 0 200 0 0 -1\n", 1, "6 numbers"},
-        {"0 hand 0 200 0 0 -1 0 1 2\n", 1, "3 numbers per fingertip"},
-        {"0 hand 0 0 0 0 -1 0 1 1 1 2 2 2 3 3 3 4 4 4 5 5 5 6 6 6 7 7 7 8 8 8 9 9 9 1 1 1 2 2 2\n", 1,
-         "more than 10 fingertips"},
-        {"0 hands 0 200 0 0 -1 0\n", 1, "unknown keyword 'hands'"},
-        {"0\n", 1, "after the timestamp"},
-        {"-5 none\n", 1, "timestamp, got '-5'"},
-        {"1.5 none\n", 1, "timestamp, got '1.5'"},
-        {"99999999999999999999 none\n", 1, "timestamp"},
-        {"10 none\n20 none\n15 none\n", 3, "15 is earlier than the previous 20"},
-        {"10 none\n5 end\n", 2, "earlier"},
-        {"0 none\n5 end\n\n# fine\n6 none\n", 5, "follow the 'end'"},
-        {"0 none 1\n", 1, "unexpected '1' after 'none'"},
-        {"0 end now\n", 1, "after 'end'"},
-        {"0 none\n0 hand 0 0 0 0 -1 0\n", 2, "'none'"},
-        {"0 hand 0 0 0 0 -1 0\n0 none\n", 2, "'none'"},
-        {"0 hand 0 200 0 0 -1 0 1 2 xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", 1,
-         "'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...' is not a number"},
-        {"# nothing here\n\n", 0, "no frame"},
-        {"", 0, "no frame"}};
-    for (const Bad& bad : cases) {
-        SCOPED_TRACE(bad.text);
-        std::istringstream in(bad.text);
-        Session session;
-        session.endMs = -1;
-        std::string error;
-        EXPECT_FALSE(parseSession(in, session, error));
-        const std::string prefix = bad.line > 0 ? "line " + std::to_string(bad.line) + ": " : "";
-        EXPECT_EQ(error.rfind(prefix, 0), 0u) << error;
-        EXPECT_TRUE(bad.line > 0 || error.find("line ") == std::string::npos) << error;
-        EXPECT_NE(error.find(bad.message), std::string::npos) << error;
-        EXPECT_EQ(error.find('\n'), std::string::npos);
-        EXPECT_EQ(session.endMs, -1);  // untouched
-    }
-}
-
-// Drives the HANDVIEW_REPLAY path through Controller() with real files.
-class TrackerReplayFile : public ::testing::Test {
-protected:
-    void TearDown() override {
-        unsetenv("HANDVIEW_REPLAY");
-        std::error_code ignored;
-        std::filesystem::remove(path_, ignored);
-    }
-
-    std::string writeSession(const std::string& text) {
-        path_ =
-            std::filesystem::temp_directory_path() / ("tracker_test_" + std::to_string(getpid()) + ".txt");
-        std::ofstream(path_) << text;
-        return path_.string();
-    }
-
-    // Constructs `controller` under HANDVIEW_REPLAY=value and returns what it printed.
-    std::string construct(const std::string& value) {
-        setenv("HANDVIEW_REPLAY", value.c_str(), 1);
-        ::testing::internal::CaptureStderr();
-        controller = std::make_unique<Controller>();
-        return ::testing::internal::GetCapturedStderr();
-    }
-
-    std::filesystem::path path_;
-    std::unique_ptr<Controller> controller;
-};
-
-TEST_F(TrackerReplayFile, OnlyAReadableValidFileConnects) {
-    unsetenv("HANDVIEW_REPLAY");
-    EXPECT_FALSE(Controller().isConnected());
-    EXPECT_FALSE(Controller().frame(0).isValid());
-    EXPECT_EQ(construct(""), "");
-    EXPECT_FALSE(controller->isConnected());
-    EXPECT_EQ(construct(writeSession("0 hand 0 200 0 0 -1 0\n600000 end\n")), "");
-    EXPECT_TRUE(controller->isConnected());
-    EXPECT_EQ(controller->frame(0).hands().frontmost().palmPosition().y, 200);
-}
-
-TEST_F(TrackerReplayFile, BadFilePrintsOneLineAndHasNoDevice) {
-    const std::string path = writeSession("0 hand 0 200 0 0 -1 0\n# ok so far\n16 hand 0 200 0 0 -1 0 1 2\n");
-    EXPECT_EQ(construct(path),
-              "handview: replay file " + path + " line 3: expected 3 numbers per fingertip\n");
-    EXPECT_FALSE(controller->isConnected());
-    EXPECT_FALSE(controller->frame(0).isValid());
-
-    const std::filesystem::path temp = std::filesystem::temp_directory_path();
-    for (const std::string& unreadable : {(temp / "tracker_test_no_such_file.txt").string(), temp.string()}) {
-        const std::string printed = construct(unreadable);
-        EXPECT_EQ(printed.rfind("handview: replay file " + unreadable + " cannot be opened: ", 0), 0u)
-            << printed;
-        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
-        EXPECT_FALSE(controller->isConnected());
-    }
-}
