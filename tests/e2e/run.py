@@ -109,7 +109,7 @@ try:
     # A reference must still hold a moment later: the screen is black before the first frame.
     if a.ref and not (wait_until(lambda: same(screen(), want), 20) and (time.sleep(0.3) or same(screen(), want))) or \
             a.changed and not wait_until(lambda: not same(screen(), first)):
-        shot, want = screen(), want or first
+        shot, want = screen(), want if a.ref else first
         out = os.path.join(os.environ.get("HANDVIEW_TEST_OUTPUT", work), a.name or "case")
         diff = bytearray(x // 3 for x in shot)
         for i in bad_pixels(shot, want) or []:
