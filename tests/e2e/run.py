@@ -21,7 +21,7 @@
 #   --out RE, --no-out RE standard output must (not) match; --err RE: standard error must match,
 #                         and without it be empty. Neither may hold a sanitizer report.
 # CMake: handview_case(NAME options...) in tests/CMakeLists.txt.
-import argparse, os, pty, re, shlex, signal, subprocess, sys, tempfile, threading, time
+import argparse, os, pty, re, shlex, shutil, signal, subprocess, sys, tempfile, threading, time
 
 TIMEOUT = 60.0
 ap = argparse.ArgumentParser()
@@ -71,7 +71,8 @@ xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(fd_write), "-screen", "0", a.
 display = ":" + os.read(fd_read, 16).decode().strip()
 env = dict(os.environ, DISPLAY=display, HANDVIEW_TRACKER="none", LD_PRELOAD=os.environ.get("HANDVIEW_PRELOAD", ""))
 for name, value in (pair.split("=", 1) for pair in a.env):
-    env[name] = ":".join(filter(None, [env[name], value])) if name == "LD_PRELOAD" else value
+    # ld.so splits its list at spaces too; the work dir's path has none.
+    env[name] = ":".join(filter(None, [env[name], shutil.copy(value, work)])) if name == "LD_PRELOAD" else value
 side = a.side and subprocess.Popen(a.side, shell=True, cwd=work, start_new_session=True)
 setpriv = ["setpriv", "--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search"] if a.setpriv else []
 # A terminal makes the program's stdio line-buffered, so its lines can be waited for.
