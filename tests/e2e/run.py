@@ -13,7 +13,8 @@
 #   --wait-out TEXT       wait until standard output or error holds TEXT
 #   --xdo ARGS            then an xdotool command, e.g. "key a mousemove 9 9 click 1"
 #   --wait SECONDS        then wait this long
-#   --ref PNG             then the screen must match it within 20 s (8 per channel, 0.2 % of the pixels)
+#   --ref PNG             then the screen must match it within 20 s (8 per channel; --bad FRACTION
+#                         of the pixels may be off, 0.002)
 #   --changed             or the screen must come to differ from the first one drawn
 #   --stdin TEXT          still running half a second later, it is given TEXT on standard input
 #   --quit escape|term|none   how the run is ended (escape); it must still be running then
@@ -27,8 +28,8 @@ TIMEOUT = 60.0
 ap = argparse.ArgumentParser()
 for flag in ("prep", "env", "out", "no-out"):
     ap.add_argument("--" + flag, action="append", default=[])
-for flag in ("name", "side", "wait-out", "xdo", "ref", "stdin", "err", "side-stop", "wait", "exit", "size", "quit"):
-    ap.add_argument("--" + flag, default={"wait": "0", "exit": "0", "size": "640x480", "quit": "escape"}.get(flag))
+for flag in ("name", "side", "wait-out", "xdo", "ref", "stdin", "err", "side-stop", "wait", "exit", "size", "quit", "bad"):
+    ap.add_argument("--" + flag, default={"wait": "0", "exit": "0", "size": "640x480", "quit": "escape", "bad": "0.002"}.get(flag))
 for flag in ("setpriv", "no-window", "changed"):
     ap.add_argument("--" + flag, action="store_true")
 ap.add_argument("program", nargs=argparse.REMAINDER)
@@ -52,7 +53,7 @@ def bad_pixels(x, y):  # indices of pixels with a channel off by more than 8; No
 
 
 def same(x, y):
-    return (bad := bad_pixels(x, y)) is not None and len(bad) <= len(x) // 3 * 0.002
+    return (bad := bad_pixels(x, y)) is not None and len(bad) <= len(x) // 3 * float(a.bad)
 
 
 def wait_until(condition, limit=TIMEOUT):
