@@ -6,7 +6,7 @@
 #   --size WxH            screen size (640x480)
 #   --prep SHELL          run in the work dir before the start; $SRC is the source tree (repeatable)
 #   --env NAME=VALUE      for the program (repeatable); LD_PRELOAD goes after $HANDVIEW_PRELOAD
-#   --side SHELL          side process (e.g. a test server), started in the work dir before the
+#   --side SHELL          side process (e.g. a test server, $SRC as above), started in the work dir before the
 #                         program and killed at the end, or --side-stop SECONDS after the window
 #   --setpriv             without the capabilities that let root read any file
 #   --no-window           start-up fails: no window is awaited
@@ -74,7 +74,7 @@ env = dict(os.environ, DISPLAY=display, HANDVIEW_TRACKER="none", LD_PRELOAD=os.e
 for name, value in (pair.split("=", 1) for pair in a.env):
     # ld.so splits its list at spaces too; the work dir's path has none.
     env[name] = ":".join(filter(None, [env[name], shutil.copy(value, work)])) if name == "LD_PRELOAD" else value
-side = a.side and subprocess.Popen(a.side, shell=True, cwd=work, start_new_session=True)
+side = a.side and subprocess.Popen(a.side, shell=True, cwd=work, start_new_session=True, env=dict(os.environ, SRC=src))
 setpriv = ["setpriv", "--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search"] if a.setpriv else []
 # A terminal makes the program's stdio line-buffered, so its lines can be waited for.
 master, slave = pty.openpty()
