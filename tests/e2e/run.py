@@ -7,7 +7,8 @@
 #   --prep SHELL          run in the work dir before the start; $SRC is the source tree (repeatable)
 #   --env NAME=VALUE      for the program (repeatable); LD_PRELOAD goes after $HANDVIEW_PRELOAD
 #   --side SHELL          side process (e.g. a test server, $SRC as above), started in the work dir before the
-#                         program and killed at the end, or --side-stop SECONDS after the window
+#                         program and killed at the end, or --side-stop SECONDS after the window;
+#                         $PORT in it and in --env values is a free port, awaited before the start
 #   --setpriv             without the capabilities that let root read any file
 #   --no-window           start-up fails: no window is awaited
 #   --wait-out TEXT       wait until standard output or error holds TEXT
@@ -22,7 +23,7 @@
 #   --out RE, --no-out RE standard output must (not) match; --err RE: standard error must match,
 #                         and without it be empty. Neither may hold a sanitizer report.
 # CMake: handview_case(NAME options...) in tests/CMakeLists.txt.
-import argparse, os, pty, re, shlex, shutil, signal, subprocess, sys, tempfile, threading, time
+import argparse, os, pty, re, shlex, shutil, signal, socket, subprocess, sys, tempfile, threading, time
 
 TIMEOUT = 60.0
 ap = argparse.ArgumentParser()
@@ -67,14 +68,24 @@ work = tempfile.mkdtemp(prefix="handview-")
 subprocess.run(["cp", "-r", src + "/shaders", src + "/obj", work], check=True)
 for command in a.prep:
     subprocess.run(command, shell=True, cwd=work, check=True, env=dict(os.environ, SRC=src))
+with socket.socket() as s:
+    s.bind(("127.0.0.1", 0))
+    port = str(s.getsockname()[1])
 fd_read, fd_write = os.pipe()
-xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(fd_write), "-screen", "0", a.size + "x24", "-nolisten", "tcp", "-noreset"], pass_fds=[fd_write], stderr=subprocess.DEVNULL)
+xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(fd_write), "-screen", "0", a.size + "x24", "-nolisten", "tcp", "-noreset"], pass_fds=[fd_write], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 display = ":" + os.read(fd_read, 16).decode().strip()
 env = dict(os.environ, DISPLAY=display, HANDVIEW_TRACKER="none", LD_PRELOAD=os.environ.get("HANDVIEW_PRELOAD", ""))
-for name, value in (pair.split("=", 1) for pair in a.env):
+for name in ("HANDVIEW_REPLAY", "HANDVIEW_RECORD"):  # the caller's own must not reach the program
+    env.pop(name, None)
+for name, value in (pair.replace("$PORT", port).split("=", 1) for pair in a.env):
     # ld.so splits its list at spaces too; the work dir's path has none.
     env[name] = ":".join(filter(None, [env[name], shutil.copy(value, work)])) if name == "LD_PRELOAD" else value
-side = a.side and subprocess.Popen(a.side, shell=True, cwd=work, start_new_session=True, env=dict(os.environ, SRC=src))
+side = a.side and subprocess.Popen(a.side, shell=True, cwd=work, start_new_session=True, stdout=subprocess.DEVNULL, env=dict(os.environ, SRC=src, PORT=port))
+for _ in range(200 if a.side and "$PORT" in a.side else 0):
+    with socket.socket() as s:
+        if s.connect_ex(("127.0.0.1", int(port))) == 0:
+            break
+    time.sleep(0.05)
 setpriv = ["setpriv", "--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search"] if a.setpriv else []
 # A terminal makes the program's stdio line-buffered, so its lines can be waited for.
 master, slave = pty.openpty()
