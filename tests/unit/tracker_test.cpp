@@ -87,8 +87,8 @@ protected:
     void start(const std::string& options = "") {
         const std::string out = (kTemp / "address").string();
         fs::remove(out);
-        const std::string python = "exec env -u LD_PRELOAD /usr/bin/python3 " + kSource + "/tests/tracker/";
-        server = popen((python + "ws_server.py " + options + " 2>/dev/null >" + out).c_str(), "w");
+        const std::string python = "exec env -u LD_PRELOAD /usr/bin/python3 '" + kSource + "/tests/tracker/";
+        server = popen((python + "ws_server.py' " + options + " 2>/dev/null >'" + out + "'").c_str(), "w");
         ASSERT_TRUE(server && until([&] { return !readLines(out).empty(); })) << "needs python3-websockets";
         std::setvbuf(server, nullptr, _IONBF, 0);
         url = "ws://localhost:" + readLines(out)[0].substr(15);  // from ws://127.0.0.1:
