@@ -46,9 +46,9 @@ Vec3 project(const Mat4& m, Vec3 p) {
 }
 
 fake::HandSpec hand(int fingers, Leap::Vector palm = {0, 200, 100}, Leap::Vector normal = {0, -1, 0}) {
-    fake::HandSpec spec{palm, normal, {}};
-    for (int f = 0; f < fingers; ++f) spec.tips.push_back({10.0f * f, 250.0f, 20.0f - f});
-    return spec;
+    fake::HandSpec made{palm, normal, {}};
+    for (int f = 0; f < fingers; ++f) made.tips.push_back({10.0f * f, 250.0f, 20.0f - f});
+    return made;
 }
 }  // namespace
 
@@ -165,18 +165,18 @@ aiScene* makeScene(const std::vector<MeshSpec>& meshes, std::vector<const aiColo
     scene->mMeshes = new aiMesh*[scene->mNumMeshes = static_cast<unsigned>(meshes.size())];
     for (unsigned m = 0; m < meshes.size(); ++m) {
         aiMesh* mesh = scene->mMeshes[m] = new aiMesh;
-        const MeshSpec& spec = meshes[m];
+        const MeshSpec& want = meshes[m];
         mesh->mVertices = new aiVector3D[mesh->mNumVertices = 3];
-        mesh->mNormals = spec.normals ? new aiVector3D[3]{{0, 1, 0}, {0, 1, 0}, {0, 1, 0}} : nullptr;
-        mesh->mColors[0] = spec.colors ? new aiColor4D[3]{{.25f, .5f, .75f, .1f}, {}, {}} : nullptr;
-        mesh->mTextureCoords[0] = spec.texCoords ? new aiVector3D[3]{{.5f, .25f, 9}, {}, {}} : nullptr;
+        mesh->mNormals = want.normals ? new aiVector3D[3]{{0, 1, 0}, {0, 1, 0}, {0, 1, 0}} : nullptr;
+        mesh->mColors[0] = want.colors ? new aiColor4D[3]{{.25f, .5f, .75f, .1f}, {}, {}} : nullptr;
+        mesh->mTextureCoords[0] = want.texCoords ? new aiVector3D[3]{{.5f, .25f, 9}, {}, {}} : nullptr;
         for (unsigned v = 0; v < 3; ++v) mesh->mVertices[v] = aiVector3D(100.0f * m + v, 10.0f * v, -float(v));
-        mesh->mFaces = new aiFace[mesh->mNumFaces = static_cast<unsigned>(spec.faces.size())];
+        mesh->mFaces = new aiFace[mesh->mNumFaces = static_cast<unsigned>(want.faces.size())];
         for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
-            mesh->mFaces[f].mIndices = new unsigned[mesh->mFaces[f].mNumIndices = spec.faces[f].size()];
-            std::copy(spec.faces[f].begin(), spec.faces[f].end(), mesh->mFaces[f].mIndices);
+            mesh->mFaces[f].mIndices = new unsigned[mesh->mFaces[f].mNumIndices = want.faces[f].size()];
+            std::copy(want.faces[f].begin(), want.faces[f].end(), mesh->mFaces[f].mIndices);
         }
-        mesh->mMaterialIndex = spec.material;
+        mesh->mMaterialIndex = want.material;
     }
     scene->mMaterials = new aiMaterial*[scene->mNumMaterials = static_cast<unsigned>(diffuse.size())];
     for (unsigned m = 0; m < diffuse.size(); ++m) {
