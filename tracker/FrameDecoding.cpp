@@ -170,4 +170,8 @@ Message decodeMessage(std::string_view text) {
     return m;
 }
 
+Frame toFrame(Message&& frame, int64_t originUs) {
+    return Frame(FrameData{(frame.timestampUs - originUs) / 1000, std::move(frame.hands)});
+}
+
 }  // namespace Leap

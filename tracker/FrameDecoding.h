@@ -29,4 +29,7 @@ struct Message {
 // Never throws but for lack of memory. A frame that breaks any rule is `bad`, never half-read.
 Message decodeMessage(std::string_view text);
 
+// A decoded frame message, timed in milliseconds since the device time `originUs`.
+Frame toFrame(Message&& frame, int64_t originUs);
+
 }  // namespace Leap

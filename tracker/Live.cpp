@@ -177,7 +177,7 @@ private:
             case Message::Kind::frame:
                 if (!haveOrigin_) originUs_ = m.timestampUs;
                 haveOrigin_ = true;
-                push(Frame(FrameData{(m.timestampUs - originUs_) / 1000, std::move(m.hands)}));
+                push(toFrame(std::move(m), originUs_));
                 console_.rearm();
                 recorder_.write(text);
                 break;

@@ -204,7 +204,7 @@ public:
             return skip(number, "timestamp not after the previous one");
         if (frames_.empty()) originUs_ = m.timestampUs;
         lastUs_ = m.timestampUs;
-        frames_.push_back(Frame(FrameData{(m.timestampUs - originUs_) / 1000, std::move(m.hands)}));
+        frames_.push_back(toFrame(std::move(m), originUs_));
     }
 
     // False with `error` set when no frame was read; `warning` tells of skipped lines.
