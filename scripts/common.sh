@@ -6,6 +6,7 @@ HANDVIEW_PACKAGES=(
   libsdl2-dev libglew-dev libassimp-dev libois-dev libboost-timer-dev
   libx11-dev libxi-dev libpng-dev libgtest-dev
   libboost1.74-dev nlohmann-json3-dev python3-websockets
+  libopencv-dnn-dev libopencv-videoio-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
   libgl1-mesa-dri libglx-mesa0 libegl-mesa0 libegl1
   xvfb xauth xdotool imagemagick
 )
@@ -24,8 +25,8 @@ ensure_packages() {
       return 1
     fi
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt-get -o DPkg::Lock::Timeout=600 update -qq
+    apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
 }
 
