@@ -1,0 +1,45 @@
+// Camera frame in, the frontmost hand out: the palm detector finds a hand, then each next frame is
+// cropped around the landmarks of the one before and only the landmark model runs, until the hand
+// is lost.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+#include "Hand.h"
+#include "HandLandmarks.h"
+#include "PalmDetector.h"
+
+namespace webcam {
+
+class HandReader {
+public:
+    // Loads palm_detection.onnx and hand_landmark.onnx from modelDir.
+    explicit HandReader(const std::string& modelDir = HANDVIEW_WEBCAM_MODELS);
+
+    // "" when both models are loaded; otherwise one line naming the file and why, and read()
+    // never sees a hand.
+    const std::string& error() const { return error_; }
+
+    // One camera frame (8-bit BGR; grey and BGRA are taken too), in order.
+    std::optional<HandSighting> read(const cv::Mat& frame);
+
+    // Whether the next read() follows the last hand (the landmark model alone) rather than
+    // searching the whole frame with the detector.
+    bool tracking() const { return tracked_.has_value(); }
+    void forget() { tracked_.reset(); }
+
+private:
+    std::optional<LandmarkReading> detect(const cv::Mat& bgr);
+
+    std::string error_;
+    PalmDetector detector_;
+    HandLandmarks landmarks_;
+    std::optional<HandRegion> tracked_;
+    int sinceDetection_ = 0;
+    cv::Mat bgr_;
+};
+
+}  // namespace webcam
