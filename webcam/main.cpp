@@ -1,7 +1,147 @@
-// handview-camera: a webcam as a hand-tracking service (being built).
+// handview-camera: a webcam, a video or an image sequence as a hand-tracking service, serving the
+// tracking protocol (version 6) that the viewer reads, or writing its frames as a recording.
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <opencv2/core/utils/logger.hpp>
+#include <string>
 
-int main() {
-    std::fprintf(stderr, "handview-camera: not built yet\n");
-    return 1;
+#include "webcam/Capture.h"
+#include "webcam/ControllerSpace.h"
+#include "webcam/FrameMessage.h"
+#include "webcam/HandReader.h"
+#include "webcam/TrackingServer.h"
+
+namespace {
+
+using namespace webcam;
+
+constexpr int kDefaultPort = 6437;  // where the viewer looks for a tracking service
+constexpr const char* kUsage = "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--help]";
+constexpr const char* kHelp = R"(
+Watches a camera and serves the hands it sees as a hand-tracking service on
+ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
+
+  --camera N    /dev/videoN (default 0)
+  --video FILE  a video file or an image sequence such as dir/%05d.jpg instead; served at its
+                frame rate (30 for images) from its start once a client connects, over again
+                at its end
+  --port P      another port than 6437 (0: any free one)
+  --stdout      every frame's message on standard output instead, one line each, as fast as it
+                goes: a recording for HANDVIEW_REPLAY
+HANDVIEW_MODELS=DIR reads the hand models from DIR.
+)";
+
+std::atomic<bool> stopRequested{false};
+
+extern "C" void requestStop(int) {
+    stopRequested = true;
+}
+
+struct Options {
+    int camera = 0;
+    const char* video = nullptr;
+    int port = kDefaultPort;
+    bool toStdout = false;
+    bool help = false;
+};
+
+bool number(const char* text, int max, int& out) {
+    char* end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    if (*text < '0' || *text > '9' || *end != '\0' || n > max) return false;
+    out = static_cast<int>(n);
+    return true;
+}
+
+bool parse(int argc, char** argv, Options& o, std::string& error) {
+    bool camera = false, port = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (a == "--help") {
+            o.help = true;
+        } else if (a == "--stdout") {
+            o.toStdout = true;
+        } else if (a != "--camera" && a != "--video" && a != "--port") {
+            error = "unknown option " + a;
+            return false;
+        } else if (!value) {
+            error = a + " needs a value";
+            return false;
+        } else if ((a == "--camera" && !number(value, 9999, o.camera)) || (a == "--port" && !number(value, 65535, o.port))) {
+            error = a + " needs a number, not " + value;
+            return false;
+        } else {
+            if (a == "--video") o.video = value;
+            camera |= a == "--camera";
+            port |= a == "--port";
+            ++i;
+        }
+    }
+    if (camera && o.video) error = "--camera and --video exclude each other";
+    if (port && o.toStdout) error = "--port and --stdout exclude each other";
+    return error.empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    std::string error;
+    if (!parse(argc, argv, o, error)) {
+        consoleLine(error + " (" + kUsage + ")");
+        return 1;
+    }
+    if (o.help) {
+        std::printf("%s\n%s", kUsage, kHelp);
+        return 0;
+    }
+    // OpenCV and FFmpeg would explain each failure in lines of their own; one of ours says it.
+    setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+
+    const char* models = std::getenv("HANDVIEW_MODELS");
+    HandReader reader(models && *models ? models : HANDVIEW_WEBCAM_MODELS);
+    if (!reader.error().empty()) {
+        consoleLine("cannot load the hand models: " + reader.error());
+        return 1;
+    }
+    auto capture = o.video ? Capture::openVideo(o.video, error) : Capture::openCamera(o.camera, error);
+    if (!capture) {
+        consoleLine(error);
+        return 1;
+    }
+    TrackingServer server;
+    if (!o.toStdout) {
+        if (!server.listen(static_cast<unsigned short>(o.port), error)) {
+            consoleLine(error);
+            return 1;
+        }
+        server.start();
+        consoleLine("serving ws://127.0.0.1:" + std::to_string(server.port()) + "/v6.json");
+        // Nobody watches yet: a video waits for its first viewer to start.
+        if (!server.waitForClient(stopRequested)) return 0;
+    }
+    if (!o.toStdout || !o.video) capture->startLive();
+
+    HandFilter filter;
+    CameraFrame frame;
+    for (int64_t id = 1; capture->next(frame, stopRequested); ++id) {
+        std::optional<ControllerHand> seen;
+        if (const auto sighting = reader.read(frame.image))
+            seen = toControllerSpace(*sighting, frame.image.cols, frame.image.rows);
+        const std::optional<ControllerHand> hand = filter.next(seen);
+        std::string message = frameMessage(id, frame.timestampUs, hand ? &*hand : nullptr, filter.handId());
+        if (!o.toStdout) {
+            server.send(std::move(message));
+        } else if (std::printf("%s\n", message.c_str()) < 0 || std::fflush(stdout) != 0) {
+            consoleLine("cannot write to standard output");
+            return 1;
+        }
+    }
+    return 0;
 }

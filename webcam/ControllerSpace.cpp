@@ -1,0 +1,123 @@
+// The camera looks at the user, so its image is the controller's space seen from the front: the
+// user's right is the image's left, up is up, and the distance to the camera comes from how large
+// the hand looks. The hand is turned as a whole so that its pose at rest before the camera (held up,
+// palm to the screen, fingers up) is the controller's rest (flat, palm down, fingers forward).
+#include "webcam/ControllerSpace.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace webcam {
+
+namespace {
+
+using Leap::Vector;
+
+constexpr float kFocalPerWidth = 0.78f;  // 0.5 / tan(65° / 2)
+constexpr float kRestHeightMm = 200.0f;
+constexpr float kRestDepthMm = 100.0f;
+constexpr float kMinSpanPx = 8.0f;  // smaller cannot be placed
+constexpr float kMaxMm = 5000.0f;   // beyond any tracked space; keeps readings in the protocol's range
+constexpr float kSlowFollow = 0.3f;  // the share of a small change taken at once
+constexpr float kFastStepMm = 30.0f;  // a change of this much in a frame is taken whole
+constexpr float kFastTurn = 0.5f;     // and of this much for a unit vector (about 29°)
+constexpr float kEdgeOn = 0.5f;       // a palm turned further than 60° from the screen is edge-on
+constexpr int kWrist = 0, kIndexBase = 5, kMiddleBase = 9, kRingBase = 13, kLittleBase = 17;
+
+Vector operator+(Vector a, Vector b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vector operator-(Vector a, Vector b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vector operator*(Vector a, float s) { return {a.x * s, a.y * s, a.z * s}; }
+float dot(Vector a, Vector b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+float length(Vector a) { return std::sqrt(dot(a, a)); }
+Vector cross(Vector a, Vector b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+Vector point(const Point3& p) { return {p.x, p.y, p.z}; }
+bool finite(Vector a) { return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z); }
+
+// The rest pose's turn: the camera's "up" becomes the controller's "forward", its "towards the
+// screen" the controller's "down".
+Vector turnToController(Vector v) { return {v.x, v.z, -v.y}; }
+
+// The palm span in pixels: the larger, the nearer the hand.
+float palmSpanPx(const HandSighting& hand) {
+    const auto& p = hand.landmarks;
+    return length(point(p[kMiddleBase]) - point(p[kWrist])) + length(point(p[kLittleBase]) - point(p[kIndexBase]));
+}
+
+Vector blend(Vector from, Vector to, float fastStep, bool unit) {
+    const float t = std::min(1.0f, kSlowFollow + length(to - from) / fastStep);
+    const Vector v = from + (to - from) * t;
+    return unit && length(v) > 0 ? v * (1.0f / length(v)) : v;
+}
+
+}  // namespace
+
+float focalLengthPx(int imageWidth) {
+    return kFocalPerWidth * static_cast<float>(imageWidth);
+}
+
+std::optional<ControllerHand> toControllerSpace(const HandSighting& hand, int imageWidth, int imageHeight) {
+    const float span = palmSpanPx(hand);
+    if (!(span >= kMinSpanPx) || !std::isfinite(span)) return std::nullopt;
+    const float mmPerPx = kPalmSpanMm / span;
+    const float cx = 0.5f * static_cast<float>(imageWidth), cy = 0.5f * static_cast<float>(imageHeight);
+    // Millimetres before the camera: x the user's right (the image's left), y up, z away from the camera.
+    auto seen = [&](const Point3& p) { return Vector{(cx - p.x) * mmPerPx, (cy - p.y) * mmPerPx, p.z * mmPerPx}; };
+    const auto& p = hand.landmarks;
+    const Vector wrist = seen(p[kWrist]);
+    const Vector knuckles = (seen(p[kIndexBase]) + seen(p[kMiddleBase]) + seen(p[kRingBase]) + seen(p[kLittleBase])) * 0.25f;
+    const Vector palm = (wrist + knuckles) * 0.5f;
+
+    Vector normal = cross(seen(p[kIndexBase]) - wrist, seen(p[kLittleBase]) - wrist);
+    Vector along = seen(p[kMiddleBase]) - wrist;
+    if (!(length(normal) > 0) || !finite(normal)) return std::nullopt;
+    normal = normal * (1.0f / length(normal));
+    // Left and right hands wind the other way round; the palm is the side that faces the camera.
+    if (normal.z > 0) normal = normal * -1.0f;
+    along = along - normal * dot(along, normal);
+    if (!(length(along) > 0)) return std::nullopt;
+
+    const float distance = focalLengthPx(imageWidth) * kPalmSpanMm / span;
+    ControllerHand out;
+    out.palmPosition = {palm.x, kRestHeightMm + palm.y, kRestDepthMm + distance - kRestDistanceMm};
+    out.palmNormal = turnToController(normal);
+    out.direction = turnToController(along * (1.0f / length(along)));
+    for (int f = 0; f < kFingers; ++f)
+        out.tips[f] = out.palmPosition + turnToController(seen(p[4 * f + 4]) - palm);
+    out.extended = hand.extended;
+    out.score = hand.score;
+    auto placeable = [](Vector v) { return finite(v) && std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)}) < kMaxMm; };
+    if (!placeable(out.palmPosition) || !finite(out.palmNormal)) return std::nullopt;
+    for (const Vector& v : out.tips)
+        if (!placeable(v)) return std::nullopt;
+    return out;
+}
+
+std::optional<ControllerHand> HandFilter::next(const std::optional<ControllerHand>& seen) {
+    if (!seen) {
+        hand_.reset();
+        return hand_;
+    }
+    if (!hand_) {
+        ++handId_;
+        hand_ = seen;
+        pending_.fill(false);
+        return hand_;
+    }
+    ControllerHand& h = *hand_;
+    Vector normal = seen->palmNormal;
+    // Edge-on, the side facing the camera is a guess: keep the side the palm was on.
+    if (std::fabs(normal.y) < kEdgeOn && dot(normal, h.palmNormal) < 0) normal = normal * -1.0f;
+    h.palmPosition = blend(h.palmPosition, seen->palmPosition, kFastStepMm, false);
+    h.palmNormal = blend(h.palmNormal, normal, kFastTurn, true);
+    h.direction = blend(h.direction, seen->direction, kFastTurn, true);
+    for (int f = 0; f < kFingers; ++f) {
+        h.tips[f] = blend(h.tips[f], seen->tips[f], kFastStepMm, false);
+        const bool changed = seen->extended[f] != h.extended[f];
+        if (changed && pending_[f]) h.extended[f] = seen->extended[f];
+        pending_[f] = changed && !pending_[f];
+    }
+    h.score = seen->score;
+    return hand_;
+}
+
+}  // namespace webcam
