@@ -56,7 +56,9 @@ std::unique_ptr<Capture> Capture::openVideo(const std::string& path, std::string
         error = "cannot open the video " + path + ": not a file";
         return nullptr;
     }
-    if (!c->capture_.open(path) || !c->capture_.read(c->first_) || c->first_.empty()) {
+    // FFmpeg decodes a sequence in the first image's pixel format, garbling images of another.
+    c->api_ = sequence ? cv::CAP_IMAGES : cv::CAP_ANY;
+    if (!c->capture_.open(path, c->api_) || !c->capture_.read(c->first_) || c->first_.empty()) {
         error = "cannot open the video " + path + ": not a video or image sequence OpenCV can read";
         return nullptr;
     }
@@ -149,7 +151,7 @@ void Capture::playVideo() {
         if (!pause(std::chrono::duration<double>(due - Clock::now()).count())) return;
         cv::Mat image;
         if (!readVideo(image)) {
-            capture_.open(path_);  // over again from its start
+            capture_.open(path_, api_);  // over again from its start
             readVideo(image);
         }
         publish(std::move(image));

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace webcam {
 
@@ -16,7 +17,9 @@ using Leap::Vector;
 constexpr float kFocalPerWidth = 0.78f;  // 0.5 / tan(65° / 2)
 constexpr float kRestHeightMm = 200.0f;
 constexpr float kRestDepthMm = 100.0f;
-constexpr float kMinSpanPx = 8.0f;  // smaller cannot be placed
+constexpr float kPalmLengthMm = 95.0f;    // wrist to the middle finger's knuckle, an adult's
+constexpr float kKnuckleWidthMm = 65.0f;  // index knuckle to little knuckle
+constexpr float kMinSpanPx = 8.0f;        // a hand smaller than this cannot be placed
 constexpr float kMaxMm = 5000.0f;   // beyond any tracked space; keeps readings in the protocol's range
 constexpr float kSlowFollow = 0.3f;  // the share of a small change taken at once
 constexpr float kFastStepMm = 30.0f;  // a change of this much in a frame is taken whole
@@ -37,10 +40,18 @@ bool finite(Vector a) { return std::isfinite(a.x) && std::isfinite(a.y) && std::
 // screen" the controller's "down".
 Vector turnToController(Vector v) { return {v.x, v.z, -v.y}; }
 
-// The palm span in pixels: the larger, the nearer the hand.
-float palmSpanPx(const HandSighting& hand) {
-    const auto& p = hand.landmarks;
-    return length(point(p[kMiddleBase]) - point(p[kWrist])) + length(point(p[kLittleBase]) - point(p[kIndexBase]));
+// Pixels per millimetre at the palm, from the hand's length and its breadth across the knuckles:
+// turning the hand shortens one of them in the image, seldom both, so the larger scale holds. Each
+// is measured at its own depth, which the landmarks give relative to the palm.
+float pxPerMm(const HandSighting& hand, float focalPx) {
+    const auto at = [&hand](int i) { return point(hand.landmarks[i]); };
+    const float palmDepth = (at(kWrist).z * 4 + at(kIndexBase).z + at(kMiddleBase).z + at(kRingBase).z + at(kLittleBase).z) / 8;
+    float best = 0;
+    for (const auto& [a, b, mm] : {std::tuple{kWrist, kMiddleBase, kPalmLengthMm}, {kIndexBase, kLittleBase, kKnuckleWidthMm}}) {
+        const float nearerPx = palmDepth - (at(a).z + at(b).z) / 2;
+        best = std::max(best, length(at(b) - at(a)) / mm * (1 - nearerPx / focalPx));
+    }
+    return best;
 }
 
 Vector blend(Vector from, Vector to, float fastStep, bool unit) {
@@ -56,9 +67,10 @@ float focalLengthPx(int imageWidth) {
 }
 
 std::optional<ControllerHand> toControllerSpace(const HandSighting& hand, int imageWidth, int imageHeight) {
-    const float span = palmSpanPx(hand);
-    if (!(span >= kMinSpanPx) || !std::isfinite(span)) return std::nullopt;
-    const float mmPerPx = kPalmSpanMm / span;
+    const float focal = focalLengthPx(imageWidth);
+    const float scale = pxPerMm(hand, focal);
+    if (!(scale * kKnuckleWidthMm >= kMinSpanPx) || !std::isfinite(scale)) return std::nullopt;
+    const float mmPerPx = 1 / scale;
     const float cx = 0.5f * static_cast<float>(imageWidth), cy = 0.5f * static_cast<float>(imageHeight);
     // Millimetres before the camera: x the user's right (the image's left), y up, z away from the camera.
     auto seen = [&](const Point3& p) { return Vector{(cx - p.x) * mmPerPx, (cy - p.y) * mmPerPx, p.z * mmPerPx}; };
@@ -76,7 +88,7 @@ std::optional<ControllerHand> toControllerSpace(const HandSighting& hand, int im
     along = along - normal * dot(along, normal);
     if (!(length(along) > 0)) return std::nullopt;
 
-    const float distance = focalLengthPx(imageWidth) * kPalmSpanMm / span;
+    const float distance = focal * mmPerPx;
     ControllerHand out;
     out.palmPosition = {palm.x, kRestHeightMm + palm.y, kRestDepthMm + distance - kRestDistanceMm};
     out.palmNormal = turnToController(normal);

@@ -14,9 +14,7 @@ namespace webcam {
 // The camera's focal length in pixels for an image this wide: a common webcam's field of about 65°.
 float focalLengthPx(int imageWidth);
 
-// What is assumed of a hand and of the user's place: the span is the wrist to the middle knuckle
-// plus the index knuckle to the little one, an adult's; the rest pose is held this far from the camera.
-constexpr float kPalmSpanMm = 160.0f;
+// The rest pose is held this far from the camera.
 constexpr float kRestDistanceMm = 400.0f;
 
 struct ControllerHand {

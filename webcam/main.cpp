@@ -104,17 +104,12 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
 
-    const char* models = std::getenv("HANDVIEW_MODELS");
-    HandReader reader(models && *models ? models : HANDVIEW_WEBCAM_MODELS);
-    if (!reader.error().empty()) {
-        consoleLine("cannot load the hand models: " + reader.error());
-        return 1;
-    }
     auto capture = o.video ? Capture::openVideo(o.video, error) : Capture::openCamera(o.camera, error);
     if (!capture) {
         consoleLine(error);
         return 1;
     }
+    // Greeting clients already while the models load: a viewer that connects meanwhile stays.
     TrackingServer server;
     if (!o.toStdout) {
         if (!server.listen(static_cast<unsigned short>(o.port), error)) {
@@ -122,6 +117,14 @@ int main(int argc, char** argv) {
             return 1;
         }
         server.start();
+    }
+    const char* models = std::getenv("HANDVIEW_MODELS");
+    HandReader reader(models && *models ? models : HANDVIEW_WEBCAM_MODELS);
+    if (!reader.error().empty()) {
+        consoleLine("cannot load the hand models: " + reader.error());
+        return 1;
+    }
+    if (!o.toStdout) {
         consoleLine("serving ws://127.0.0.1:" + std::to_string(server.port()) + "/v6.json");
         // Nobody watches yet: a video waits for its first viewer to start.
         if (!server.waitForClient(stopRequested)) return 0;

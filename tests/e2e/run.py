@@ -7,8 +7,8 @@
 #   --prep SHELL          run in the work dir before the start; $SRC is the source tree (repeatable)
 #   --env NAME=VALUE      for the program (repeatable); LD_PRELOAD goes after $HANDVIEW_PRELOAD
 #   --side SHELL          side process (e.g. a test server, $SRC as above), started in the work dir before the
-#                         program and killed at the end; $PORT in it and in --env values is a free port,
-#                         awaited before the start
+#                         program and killed at the end; $PORT in it, in --env values and in the
+#                         program's arguments is a free port, awaited before the start
 #   --setpriv             without the capabilities that let root read any file
 #   --no-window           start-up fails: no window is awaited
 #   --wait-out TEXT       wait until standard output or error holds TEXT
@@ -90,7 +90,7 @@ for _ in range(200 if a.side and "$PORT" in a.side else 0):
 setpriv = ["setpriv", "--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search"] if a.setpriv else []
 # A terminal makes the program's stdio line-buffered, so its lines can be waited for.
 master, slave = pty.openpty()
-proc = subprocess.Popen(setpriv + a.program, cwd=work, env=env, stdin=subprocess.PIPE, stdout=slave, stderr=subprocess.PIPE)
+proc = subprocess.Popen(setpriv + [arg.replace("$PORT", port) for arg in a.program], cwd=work, env=env, stdin=subprocess.PIPE, stdout=slave, stderr=subprocess.PIPE)
 os.close(slave)
 streams = {master: b"", proc.stderr.fileno(): b""}
 

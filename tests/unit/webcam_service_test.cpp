@@ -62,7 +62,7 @@ TEST(WebcamService, HandMotionsReadAsTheControllerWould) {
     for (const auto& c : cases) {
         const auto hand = toControllerSpace(c.seen, 640, 480);
         ASSERT_TRUE(hand) << c.motion;
-        expectNear(hand->palmPosition, c.palm, 15, c.motion);  // the nearer knuckles of a tilted hand look larger
+        expectNear(hand->palmPosition, c.palm, 5, c.motion);
         expectNear(hand->palmNormal, c.normal, 0.05f, c.motion);
     }
     const auto rest = toControllerSpace(cameraView(0, 0, 0, 0, 0), 640, 480);
