@@ -57,7 +57,8 @@ std::unique_ptr<Capture> Capture::openVideo(const std::string& path, std::string
         return nullptr;
     }
     // FFmpeg decodes a sequence in the first image's pixel format, garbling images of another.
-    c->api_ = sequence ? cv::CAP_IMAGES : cv::CAP_ANY;
+    // GStreamer, OpenCV's other choice, probes USB devices for any file and leaks what it finds.
+    c->api_ = sequence ? cv::CAP_IMAGES : cv::CAP_FFMPEG;
     if (!c->capture_.open(path, c->api_) || !c->capture_.read(c->first_) || c->first_.empty()) {
         error = "cannot open the video " + path + ": not a video or image sequence OpenCV can read";
         return nullptr;

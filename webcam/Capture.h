@@ -48,7 +48,7 @@ private:
     cv::VideoCapture capture_;
     int camera_ = -1;  // its number; -1 for a video
     std::string path_;
-    int api_ = cv::CAP_ANY;
+    int api_ = cv::CAP_FFMPEG;
     double fps_ = 30;
     cv::Mat first_;  // read at the opening to know the video is readable; given first
     int64_t frames_ = 0;
