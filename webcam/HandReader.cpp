@@ -24,11 +24,12 @@ HandReader::HandReader(const std::string& modelDir) {
     if (error_.empty()) error_ = landmarks_.load(modelDir + "/hand_landmark.onnx");
 }
 
-std::optional<LandmarkReading> HandReader::detect(const cv::Mat& bgr) {
+std::optional<LandmarkReading> HandReader::detect(const cv::Mat& bgr, HandRegion& crop) {
     sinceDetection_ = 0;
     const std::vector<Palm> palms = detector_.detect(bgr);
     if (palms.empty()) return {};
-    return landmarks_.read(bgr, regionAroundPalm(palms.front()));
+    crop = regionAroundPalm(palms.front());
+    return landmarks_.read(bgr, crop);
 }
 
 std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
@@ -51,13 +52,17 @@ std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
         sinceDetection_ = 0;
         if (!palms.empty() && !inside(palms.front().box, *tracked_)) tracked_ = regionAroundPalm(palms.front());
     }
-    if (tracked_) seen = landmarks_.read(*bgr, *tracked_);
-    if (!seen || seen->presence < kMinPresence) seen = detect(*bgr);
+    HandRegion crop;
+    if (tracked_) {
+        crop = *tracked_;
+        seen = landmarks_.read(*bgr, crop);
+    }
+    if (!seen || seen->presence < kMinPresence) seen = detect(*bgr, crop);
     if (!seen || seen->presence < kMinPresence) {
         tracked_.reset();
         return {};
     }
-    tracked_ = regionAroundLandmarks(seen->landmarks);
+    tracked_ = followHand(crop, seen->landmarks);
 
     HandSighting hand;
     hand.landmarks = seen->landmarks;

@@ -32,7 +32,7 @@ public:
     void forget() { tracked_.reset(); }
 
 private:
-    std::optional<LandmarkReading> detect(const cv::Mat& bgr);
+    std::optional<LandmarkReading> detect(const cv::Mat& bgr, HandRegion& crop);
 
     std::string error_;
     PalmDetector detector_;
