@@ -26,6 +26,7 @@ HandReader::HandReader(const std::string& modelDir) {
 
 std::optional<LandmarkReading> HandReader::detect(const cv::Mat& bgr, HandRegion& crop) {
     sinceDetection_ = 0;
+    searched_ = true;
     const std::vector<Palm> palms = detector_.detect(bgr);
     if (palms.empty()) return {};
     crop = regionAroundPalm(palms.front());
@@ -33,6 +34,7 @@ std::optional<LandmarkReading> HandReader::detect(const cv::Mat& bgr, HandRegion
 }
 
 std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
+    searched_ = false;
     if (!error_.empty() || frame.empty() || frame.depth() != CV_8U) return {};
     const cv::Mat* bgr = &frame;
     if (frame.channels() != 3) {
@@ -50,6 +52,7 @@ std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
         // Switch only to a hand larger than the one followed, as the detector measures both.
         const std::vector<Palm> palms = detector_.detect(*bgr);
         sinceDetection_ = 0;
+        searched_ = true;
         if (!palms.empty() && !inside(palms.front().box, *tracked_)) tracked_ = regionAroundPalm(palms.front());
     }
     HandRegion crop;

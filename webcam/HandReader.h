@@ -29,6 +29,8 @@ public:
     // Whether the next read() follows the last hand (the landmark model alone) rather than
     // searching the whole frame with the detector.
     bool tracking() const { return tracked_.has_value(); }
+    // Whether the last read() ran the palm detector (the costlier frames).
+    bool searched() const { return searched_; }
     void forget() { tracked_.reset(); }
 
 private:
@@ -39,6 +41,7 @@ private:
     HandLandmarks landmarks_;
     std::optional<HandRegion> tracked_;
     int sinceDetection_ = 0;
+    bool searched_ = false;
     cv::Mat bgr_;
 };
 
