@@ -1,7 +1,7 @@
 // How well the hand reader reads real photographs: each labelled photo is held still for three
 // frames, as in front of a camera, and the third reading is judged. Prints, per folder, the share
-// with the right control (idle 0, point 1-2, fly 3+), the exact finger count, and where boxes are
-// labelled, the palm against the box. Never fails on a figure.
+// with the right control (idle 0, point 1-2, fly 3+), the exact finger count, where boxes are
+// labelled the palm against the box, and whether the reading holds while the photo stays. Never fails on a figure.
 // Usage: hand_quality_bench [--list] [IMAGES_DIR]   (IMAGES_DIR holds labels.csv; default
 // ../shared/hands/images beside the repository)
 #include <algorithm>
@@ -54,8 +54,17 @@ int control(int fingers) { return fingers == 0 ? 0 : fingers <= 2 ? 1 : 2; }
 
 struct Tally {
     int images = 0, seen = 0, rightControl = 0, exact = 0, boxed = 0, palmInBox = 0;
-    std::vector<double> offsets, ious;
+    std::vector<double> offsets, inBox;
+    int steady = 0;
 };
+
+constexpr int kSteadyFrames = 10;
+
+double mean(const std::vector<double>& v) {
+    double sum = 0;
+    for (double x : v) sum += x;
+    return v.empty() ? 0 : sum / double(v.size());
+}
 
 double median(std::vector<double> v) {
     if (v.empty()) return 0;
@@ -83,12 +92,18 @@ int main(int argc, char** argv) {
         std::optional<webcam::HandSighting> hand;
         for (int frame = 0; frame < 3; ++frame) hand = reader.read(image);
         const int count = hand ? int(std::count(hand->extended.begin(), hand->extended.end(), true)) : 0;
+        bool steady = true;
+        for (int frame = 3; frame < kSteadyFrames; ++frame) {
+            const auto later = reader.read(image);
+            steady = steady && later.has_value() == hand.has_value() && (!later || later->extended == hand->extended);
+        }
 
         Tally& t = tallies[l.image.substr(0, l.image.find('/'))];
         ++t.images;
         t.seen += hand.has_value();
         t.rightControl += control(count) == control(l.fingers);
         t.exact += count == l.fingers;
+        t.steady += steady;
         std::string where;
         if (l.boxed) {
             ++t.boxed;
@@ -96,17 +111,14 @@ int main(int argc, char** argv) {
                 // The palm: the wrist and the four finger bases.
                 cv::Point2f palm;
                 for (int i : {0, 5, 9, 13, 17}) palm += cv::Point2f(hand->landmarks[i].x, hand->landmarks[i].y) / 5;
-                cv::Point2f lo(1e9f, 1e9f), hi(-1e9f, -1e9f);
-                for (const auto& p : hand->landmarks)
-                    lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)}, hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
-                const cv::Rect2f extent(lo, hi);
-                const float common = (extent & l.box).area();
-                t.ious.push_back(common / (extent.area() + l.box.area() - common));
+                int in = 0;
+                for (const auto& p : hand->landmarks) in += l.box.contains({p.x, p.y});
+                t.inBox.push_back(double(in) / webcam::kLandmarks);
                 t.palmInBox += l.box.contains(palm);
                 const cv::Point2f centre(l.box.x + l.box.width / 2, l.box.y + l.box.height / 2);
                 t.offsets.push_back(cv::norm(palm - centre) / std::max(l.box.width, l.box.height));
                 char buf[64];
-                std::snprintf(buf, sizeof buf, " palm %.0f,%.0f iou %.2f", palm.x, palm.y, t.ious.back());
+                std::snprintf(buf, sizeof buf, " palm %.0f,%.0f joints in box %.0f%%", palm.x, palm.y, 100 * t.inBox.back());
                 where = buf;
             }
         }
@@ -114,21 +126,24 @@ int main(int argc, char** argv) {
             std::printf("%-48s shown %d read %s", l.image.c_str(), l.fingers, hand ? "" : "no hand");
             if (hand)
                 for (int f = 0; f < webcam::kFingers; ++f) std::printf("%c", hand->extended[f] ? "TIMRL"[f] : '.');
-            std::printf(" = %d%s%s\n", count, where.c_str(), control(count) == control(l.fingers) ? "" : "  WRONG CONTROL");
+            std::printf(" = %d%s%s%s\n", count, where.c_str(), steady ? "" : " unsteady",
+                        control(count) == control(l.fingers) ? "" : "  WRONG CONTROL");
         }
     }
-    std::printf("%-8s %6s %9s %14s %12s %14s %16s %12s\n", "folder", "images", "hand seen", "right control",
-                "exact count", "palm in box", "palm off centre", "extent IoU");
+    std::printf("%-8s %6s %9s %14s %12s %12s %16s %14s %7s\n", "folder", "images", "hand seen", "right control",
+                "exact count", "palm in box", "palm off centre", "joints in box", "steady");
     for (const auto& [name, t] : tallies) {
         const auto pct = [&](int n, int of) { return of ? 100.0 * n / of : 0.0; };
         std::printf("%-8s %6d %8.0f%% %13.0f%% %11.0f%%", name.c_str(), t.images, pct(t.seen, t.images),
                     pct(t.rightControl, t.images), pct(t.exact, t.images));
         if (t.boxed)
-            std::printf(" %13.0f%% %15.2f %12.2f\n", pct(t.palmInBox, t.boxed), median(t.offsets), median(t.ious));
+            std::printf(" %11.0f%% %16.2f %13.0f%%", pct(t.palmInBox, t.boxed), median(t.offsets), 100 * mean(t.inBox));
         else
-            std::printf(" %14s %16s %12s\n", "-", "-", "-");
+            std::printf(" %12s %16s %14s", "-", "-", "-");
+        std::printf(" %6.0f%%\n", pct(t.steady, t.images));
     }
-    std::printf("(palm off centre: median distance of the palm from the labelled box's centre, in box sizes;\n"
-                " extent IoU: median overlap of the landmarks' extent with the labelled box)\n");
+    std::printf("(palm: the mean of the wrist and the four finger bases; palm off centre: its median distance\n"
+                " from the labelled box's centre, in box sizes; joints in box: the mean share of the 21 landmarks\n"
+                " inside the box; steady: the reading of frame 3 holds through frame %d)\n", kSteadyFrames);
     return 0;
 }

@@ -1,5 +1,5 @@
 // A finger is held out when it is straight: its joints barely bend. The thumb bends little even
-// when tucked in, so it must also stand away from the palm.
+// when tucked in: it is held out when it stands away from the palm.
 #include "Fingers.h"
 
 #include <algorithm>
@@ -23,6 +23,8 @@ float bend(const Point3& a, const Point3& b, const Point3& c) {
     return n > 0 ? float(std::acos(std::clamp(dot(u, v) / n, -1.0f, 1.0f)) * 180 / M_PI) : 0;
 }
 
+constexpr float kThumbOutside = -0.35f;  // in palm widths
+
 }  // namespace
 
 std::array<bool, kFingers> extendedFingers(const std::array<Point3, kLandmarks>& lm) {
@@ -33,8 +35,11 @@ std::array<bool, kFingers> extendedFingers(const std::array<Point3, kLandmarks>&
                            bend(lm[b + 1], lm[b + 2], lm[b + 3]);
         out[f] = bent < 90;
     }
-    const float palm = length(lm[5] - lm[17]);
-    out[0] = bend(lm[2], lm[3], lm[4]) < 40 && length(lm[4] - lm[5]) > 0.7f * palm;
+    // The thumb's tip measured across the palm, from the index finger's base (0) towards the
+    // little finger's (1): a thumb held out lies well beyond the index side, a tucked one over the palm.
+    const V across = lm[17] - lm[5];
+    const float width = dot(across, across);
+    out[0] = width > 0 && dot(lm[4] - lm[5], across) / width < kThumbOutside;
     return out;
 }
 

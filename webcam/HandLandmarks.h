@@ -25,6 +25,9 @@ struct HandRegion {
 
 HandRegion regionAroundPalm(const Palm& palm);
 HandRegion regionAroundLandmarks(const Landmarks& landmarks);
+// The crop for the next frame: `crop` moved, turned or resized only where the landmarks read in it
+// say the hand has changed by more than the landmark model's tolerance.
+HandRegion followHand(const HandRegion& crop, const Landmarks& landmarks);
 
 struct LandmarkReading {
     Landmarks landmarks;  // source-image pixels

@@ -24,14 +24,17 @@ HandReader::HandReader(const std::string& modelDir) {
     if (error_.empty()) error_ = landmarks_.load(modelDir + "/hand_landmark.onnx");
 }
 
-std::optional<LandmarkReading> HandReader::detect(const cv::Mat& bgr) {
+std::optional<LandmarkReading> HandReader::detect(const cv::Mat& bgr, HandRegion& crop) {
     sinceDetection_ = 0;
+    searched_ = true;
     const std::vector<Palm> palms = detector_.detect(bgr);
     if (palms.empty()) return {};
-    return landmarks_.read(bgr, regionAroundPalm(palms.front()));
+    crop = regionAroundPalm(palms.front());
+    return landmarks_.read(bgr, crop);
 }
 
 std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
+    searched_ = false;
     if (!error_.empty() || frame.empty() || frame.depth() != CV_8U) return {};
     const cv::Mat* bgr = &frame;
     if (frame.channels() != 3) {
@@ -49,15 +52,20 @@ std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
         // Switch only to a hand larger than the one followed, as the detector measures both.
         const std::vector<Palm> palms = detector_.detect(*bgr);
         sinceDetection_ = 0;
+        searched_ = true;
         if (!palms.empty() && !inside(palms.front().box, *tracked_)) tracked_ = regionAroundPalm(palms.front());
     }
-    if (tracked_) seen = landmarks_.read(*bgr, *tracked_);
-    if (!seen || seen->presence < kMinPresence) seen = detect(*bgr);
+    HandRegion crop;
+    if (tracked_) {
+        crop = *tracked_;
+        seen = landmarks_.read(*bgr, crop);
+    }
+    if (!seen || seen->presence < kMinPresence) seen = detect(*bgr, crop);
     if (!seen || seen->presence < kMinPresence) {
         tracked_.reset();
         return {};
     }
-    tracked_ = regionAroundLandmarks(seen->landmarks);
+    tracked_ = followHand(crop, seen->landmarks);
 
     HandSighting hand;
     hand.landmarks = seen->landmarks;

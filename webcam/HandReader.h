@@ -29,16 +29,19 @@ public:
     // Whether the next read() follows the last hand (the landmark model alone) rather than
     // searching the whole frame with the detector.
     bool tracking() const { return tracked_.has_value(); }
+    // Whether the last read() ran the palm detector (the costlier frames).
+    bool searched() const { return searched_; }
     void forget() { tracked_.reset(); }
 
 private:
-    std::optional<LandmarkReading> detect(const cv::Mat& bgr);
+    std::optional<LandmarkReading> detect(const cv::Mat& bgr, HandRegion& crop);
 
     std::string error_;
     PalmDetector detector_;
     HandLandmarks landmarks_;
     std::optional<HandRegion> tracked_;
     int sinceDetection_ = 0;
+    bool searched_ = false;
     cv::Mat bgr_;
 };
 

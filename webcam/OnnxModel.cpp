@@ -21,9 +21,10 @@ std::string firstLine(const std::string& s) {
 std::string OnnxModel::load(const std::string& path, int inputSide,
                             const std::vector<std::pair<std::string, int>>& outputs) {
     loaded_ = false;
+    const std::string refused = "cannot load the hand model " + path + ": ";
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return "cannot read the hand model " + path + ": " + std::strerror(errno);
-    if (!S_ISREG(st.st_mode)) return "cannot read the hand model " + path + ": not a regular file";
+    if (::stat(path.c_str(), &st) != 0) return refused + std::strerror(errno);
+    if (!S_ISREG(st.st_mode)) return refused + "not a regular file";
     names_.clear();
     for (const auto& o : outputs) names_.push_back(o.first);
     // OpenCV logs several lines of its own for a file it cannot parse; the caller prints one.
@@ -32,9 +33,9 @@ std::string OnnxModel::load(const std::string& path, int inputSide,
     try {
         net_ = cv::dnn::readNetFromONNX(path);
     } catch (const cv::Exception& e) {
-        error = "cannot load the hand model " + path + ": " + firstLine(e.err);
+        error = refused + firstLine(e.err);
     }
-    const std::string wrong = "the hand model " + path + " is not the expected model";
+    const std::string wrong = refused + "not the expected model";
     try {
         const int shape[] = {1, 3, inputSide, inputSide};
         std::vector<cv::Mat> out;
@@ -46,7 +47,7 @@ std::string OnnxModel::load(const std::string& path, int inputSide,
             if (out.size() != outputs.size() || int(out[i].total()) != outputs[i].second)
                 error = wrong + " (output " + outputs[i].first + ")";
     } catch (const cv::Exception& e) {
-        error = wrong + ": " + firstLine(e.err);
+        error = wrong + " (" + firstLine(e.err) + ")";
     }
     cv::utils::logging::setLogLevel(level);
     loaded_ = error.empty();
