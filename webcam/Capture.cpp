@@ -147,14 +147,15 @@ void Capture::readCamera() {
 
 void Capture::playVideo() {
     const auto start = Clock::now();
+    bool gone = false;
     for (int64_t n = 0;; ++n) {
         const auto due = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(static_cast<double>(n) / fps_));
         if (!pause(std::chrono::duration<double>(due - Clock::now()).count())) return;
         cv::Mat image;
-        if (!readVideo(image)) {
-            capture_.open(path_, api_);  // over again from its start
-            readVideo(image);
-        }
+        // At its end, over again from its start.
+        const bool read = readVideo(image) || (capture_.open(path_, api_) && readVideo(image));
+        if (!read && !gone) consoleLine("cannot read the video " + path_ + " any more; going on without a hand");
+        gone |= !read;
         publish(std::move(image));
     }
 }
