@@ -65,8 +65,10 @@ std::unique_ptr<Capture> Capture::openVideo(const std::string& path, std::string
     }
     // FFmpeg gives images a rate of 25 of its own.
     const double fps = c->capture_.get(cv::CAP_PROP_FPS);
-    if (!sequence && !cv::haveImageReader(path) && fps >= 1 && fps <= kMaxFps) c->fps_ = fps;
-    else c->fps_ = kStillFps;
+    if (!sequence && !cv::haveImageReader(path) && fps >= 1 && fps <= kMaxFps)
+        c->fps_ = fps;
+    else
+        c->fps_ = kStillFps;
     return c;
 }
 
@@ -138,7 +140,8 @@ void Capture::readCamera() {
         publish(cv::Mat());  // the viewer goes on hearing that there is no hand
         if (!pause(1 / kStillFps)) break;
         if (Clock::now() >= retry) {
-            retry = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kRetrySeconds));
+            retry = Clock::now() +
+                    std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kRetrySeconds));
             capture_.release();
             capture_.open(camera_, cv::CAP_V4L2);
         }
@@ -149,12 +152,14 @@ void Capture::playVideo() {
     const auto start = Clock::now();
     bool gone = false;
     for (int64_t n = 0;; ++n) {
-        const auto due = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(static_cast<double>(n) / fps_));
+        const auto due = start + std::chrono::duration_cast<Clock::duration>(
+                                     std::chrono::duration<double>(static_cast<double>(n) / fps_));
         if (!pause(std::chrono::duration<double>(due - Clock::now()).count())) return;
         cv::Mat image;
         // At its end, over again from its start.
         const bool read = readVideo(image) || (capture_.open(path_, api_) && readVideo(image));
-        if (!read && !gone) consoleLine("cannot read the video " + path_ + " any more; going on without a hand");
+        if (!read && !gone)
+            consoleLine("cannot read the video " + path_ + " any more; going on without a hand");
         gone |= !read;
         publish(std::move(image));
     }

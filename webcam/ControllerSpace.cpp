@@ -20,34 +20,54 @@ constexpr float kRestDepthMm = 100.0f;
 constexpr float kPalmLengthMm = 95.0f;    // wrist to the middle finger's knuckle, an adult's
 constexpr float kKnuckleWidthMm = 65.0f;  // index knuckle to little knuckle
 constexpr float kMinSpanPx = 8.0f;        // a hand smaller than this cannot be placed
-constexpr float kMaxMm = 5000.0f;   // beyond any tracked space; keeps readings in the protocol's range
-constexpr float kSlowFollow = 0.3f;  // the share of a small change taken at once
-constexpr float kFastStepMm = 30.0f;  // a change of this much in a frame is taken whole
-constexpr float kFastTurn = 0.5f;     // and of this much for a unit vector (about 29°)
-constexpr float kEdgeOn = 0.5f;       // a palm turned further than 60° from the screen is edge-on
+constexpr float kMaxMm = 5000.0f;         // beyond any tracked space; keeps readings in the protocol's range
+constexpr float kSlowFollow = 0.3f;       // the share of a small change taken at once
+constexpr float kFastStepMm = 30.0f;      // a change of this much in a frame is taken whole
+constexpr float kFastTurn = 0.5f;         // and of this much for a unit vector (about 29°)
+constexpr float kEdgeOn = 0.5f;           // a palm turned further than 60° from the screen is edge-on
 constexpr int kWrist = 0, kIndexBase = 5, kMiddleBase = 9, kRingBase = 13, kLittleBase = 17;
 
-Vector operator+(Vector a, Vector b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vector operator-(Vector a, Vector b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vector operator*(Vector a, float s) { return {a.x * s, a.y * s, a.z * s}; }
-float dot(Vector a, Vector b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-float length(Vector a) { return std::sqrt(dot(a, a)); }
-Vector cross(Vector a, Vector b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-Vector point(const Point3& p) { return {p.x, p.y, p.z}; }
-bool finite(Vector a) { return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z); }
+Vector operator+(Vector a, Vector b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+Vector operator-(Vector a, Vector b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vector operator*(Vector a, float s) {
+    return {a.x * s, a.y * s, a.z * s};
+}
+float dot(Vector a, Vector b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+float length(Vector a) {
+    return std::sqrt(dot(a, a));
+}
+Vector cross(Vector a, Vector b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+Vector point(const Point3& p) {
+    return {p.x, p.y, p.z};
+}
+bool finite(Vector a) {
+    return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
+}
 
 // The rest pose's turn: the camera's "up" becomes the controller's "forward", its "towards the
 // screen" the controller's "down".
-Vector turnToController(Vector v) { return {v.x, v.z, -v.y}; }
+Vector turnToController(Vector v) {
+    return {v.x, v.z, -v.y};
+}
 
 // Pixels per millimetre at the palm, from the hand's length and its breadth across the knuckles:
 // turning the hand shortens one of them in the image, seldom both, so the larger scale holds. Each
 // is measured at its own depth, which the landmarks give relative to the palm.
 float pxPerMm(const HandSighting& hand, float focalPx) {
     const auto at = [&hand](int i) { return point(hand.landmarks[i]); };
-    const float palmDepth = (at(kWrist).z * 4 + at(kIndexBase).z + at(kMiddleBase).z + at(kRingBase).z + at(kLittleBase).z) / 8;
+    const float palmDepth =
+        (at(kWrist).z * 4 + at(kIndexBase).z + at(kMiddleBase).z + at(kRingBase).z + at(kLittleBase).z) / 8;
     float best = 0;
-    for (const auto& [a, b, mm] : {std::tuple{kWrist, kMiddleBase, kPalmLengthMm}, {kIndexBase, kLittleBase, kKnuckleWidthMm}}) {
+    for (const auto& [a, b, mm] :
+         {std::tuple{kWrist, kMiddleBase, kPalmLengthMm}, {kIndexBase, kLittleBase, kKnuckleWidthMm}}) {
         const float nearerPx = palmDepth - (at(a).z + at(b).z) / 2;
         best = std::max(best, length(at(b) - at(a)) / mm * (1 - nearerPx / focalPx));
     }
@@ -73,10 +93,13 @@ std::optional<ControllerHand> toControllerSpace(const HandSighting& hand, int im
     const float mmPerPx = 1 / scale;
     const float cx = 0.5f * static_cast<float>(imageWidth), cy = 0.5f * static_cast<float>(imageHeight);
     // Millimetres before the camera: x the user's right (the image's left), y up, z away from the camera.
-    auto seen = [&](const Point3& p) { return Vector{(cx - p.x) * mmPerPx, (cy - p.y) * mmPerPx, p.z * mmPerPx}; };
+    auto seen = [&](const Point3& p) {
+        return Vector{(cx - p.x) * mmPerPx, (cy - p.y) * mmPerPx, p.z * mmPerPx};
+    };
     const auto& p = hand.landmarks;
     const Vector wrist = seen(p[kWrist]);
-    const Vector knuckles = (seen(p[kIndexBase]) + seen(p[kMiddleBase]) + seen(p[kRingBase]) + seen(p[kLittleBase])) * 0.25f;
+    const Vector knuckles =
+        (seen(p[kIndexBase]) + seen(p[kMiddleBase]) + seen(p[kRingBase]) + seen(p[kLittleBase])) * 0.25f;
     const Vector palm = (wrist + knuckles) * 0.5f;
 
     Vector normal = cross(seen(p[kIndexBase]) - wrist, seen(p[kLittleBase]) - wrist);
@@ -97,7 +120,9 @@ std::optional<ControllerHand> toControllerSpace(const HandSighting& hand, int im
         out.tips[f] = out.palmPosition + turnToController(seen(p[4 * f + 4]) - palm);
     out.extended = hand.extended;
     out.score = hand.score;
-    auto placeable = [](Vector v) { return finite(v) && std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)}) < kMaxMm; };
+    auto placeable = [](Vector v) {
+        return finite(v) && std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)}) < kMaxMm;
+    };
     if (!placeable(out.palmPosition) || !finite(out.palmNormal)) return std::nullopt;
     for (const Vector& v : out.tips)
         if (!placeable(v)) return std::nullopt;

@@ -25,7 +25,9 @@ std::string greetingMessage() {
 }
 
 std::string deviceMessage() {
-    return json{{"event", {{"type", "deviceEvent"}, {"state", {{"attached", true}, {"streaming", true}, {"id", "camera"}}}}}}
+    return json{
+        {"event",
+         {{"type", "deviceEvent"}, {"state", {{"attached", true}, {"streaming", true}, {"id", "camera"}}}}}}
         .dump();
 }
 

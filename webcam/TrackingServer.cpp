@@ -32,9 +32,9 @@ struct TrackingServer::Session : std::enable_shared_from_this<Session> {
 
     void start() {
         beast::get_lowest_layer(ws).expires_after(kRequestLimit);
-        http::async_read(ws.next_layer(), buffer, request, [self = shared_from_this()](error_code ec, size_t) {
-            ec ? self->close() : self->upgrade();
-        });
+        http::async_read(
+            ws.next_layer(), buffer, request,
+            [self = shared_from_this()](error_code ec, size_t) { ec ? self->close() : self->upgrade(); });
     }
 
     void upgrade() {
@@ -43,7 +43,8 @@ struct TrackingServer::Session : std::enable_shared_from_this<Session> {
             response.set(http::field::content_type, "text/plain");
             response.body() = std::string("handview-camera serves WebSocket clients at ") + kPath + "\n";
             response.prepare_payload();
-            http::async_write(ws.next_layer(), response, [self = shared_from_this()](error_code, size_t) { self->close(); });
+            http::async_write(ws.next_layer(), response,
+                              [self = shared_from_this()](error_code, size_t) { self->close(); });
             return;
         }
         beast::get_lowest_layer(ws).expires_never();
@@ -92,10 +93,11 @@ struct TrackingServer::Session : std::enable_shared_from_this<Session> {
     void write() {
         writing = !queue.empty();
         if (!writing) return;
-        ws.async_write(asio::buffer(*queue.front().first), [self = shared_from_this()](error_code ec, size_t) {
-            self->queue.pop_front();
-            ec ? self->close() : self->write();
-        });
+        ws.async_write(asio::buffer(*queue.front().first),
+                       [self = shared_from_this()](error_code ec, size_t) {
+                           self->queue.pop_front();
+                           ec ? self->close() : self->write();
+                       });
     }
 
     void close() {

@@ -18,7 +18,8 @@ namespace {
 using namespace webcam;
 
 constexpr int kDefaultPort = 6437;  // where the viewer looks for a tracking service
-constexpr const char* kUsage = "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--help]";
+constexpr const char* kUsage =
+    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--help]";
 constexpr const char* kHelp = R"(
 Watches a camera and serves the hands it sees as a hand-tracking service on
 ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
@@ -70,7 +71,8 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
         } else if (!value) {
             error = a + " needs a value";
             return false;
-        } else if ((a == "--camera" && !number(value, 9999, o.camera)) || (a == "--port" && !number(value, 65535, o.port))) {
+        } else if ((a == "--camera" && !number(value, 9999, o.camera)) ||
+                   (a == "--port" && !number(value, 65535, o.port))) {
             error = a + " needs a number, not " + value;
             return false;
         } else {
