@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
             steady = steady && later.has_value() == hand.has_value() && (!later || later->extended == hand->extended);
         }
 
-        Tally& t = tallies[l.image.substr(0, l.image.find('/'))];
+        const size_t slash = l.image.find('/');
+        Tally& t = tallies[slash == std::string::npos ? "." : l.image.substr(0, slash)];
         ++t.images;
         t.seen += hand.has_value();
         t.rightControl += control(count) == control(l.fingers);

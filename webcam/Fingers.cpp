@@ -23,6 +23,8 @@ float bend(const Point3& a, const Point3& b, const Point3& c) {
     return n > 0 ? float(std::acos(std::clamp(dot(u, v) / n, -1.0f, 1.0f)) * 180 / M_PI) : 0;
 }
 
+// A finger held out bends less than this over its three joints together; a curled one about twice as much.
+constexpr float kMostBendDegrees = 90;
 constexpr float kThumbOutside = -0.35f;  // in palm widths
 
 }  // namespace
@@ -33,7 +35,7 @@ std::array<bool, kFingers> extendedFingers(const std::array<Point3, kLandmarks>&
         const int b = 4 * f + 1;  // base joint
         const float bent = bend(lm[0], lm[b], lm[b + 1]) + bend(lm[b], lm[b + 1], lm[b + 2]) +
                            bend(lm[b + 1], lm[b + 2], lm[b + 3]);
-        out[f] = bent < 90;
+        out[f] = bent < kMostBendDegrees;
     }
     // The thumb's tip measured across the palm, from the index finger's base (0) towards the
     // little finger's (1): a thumb held out lies well beyond the index side, a tucked one over the palm.

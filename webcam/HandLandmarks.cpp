@@ -37,16 +37,15 @@ float uprightRotation(cv::Point2f from, cv::Point2f to) {
     return std::remainder(r, float(2 * M_PI));
 }
 
-// Moves `centre` by `up` along the region's upright axis (and by `right` across it).
-cv::Point2f shifted(cv::Point2f centre, float rotation, float right, float up) {
-    const float c = std::cos(rotation), s = std::sin(rotation);
-    return centre + cv::Point2f(right * c + up * s, right * s - up * c);
+// `centre` moved by `up` towards the fingers of a region turned by `rotation`.
+cv::Point2f shiftedUp(cv::Point2f centre, float rotation, float up) {
+    return centre + up * cv::Point2f(std::sin(rotation), -std::cos(rotation));
 }
 
 HandRegion framedPalm(cv::Point2f centre, float rotation, float width, float height) {
     HandRegion r;
     r.rotation = rotation;
-    r.centre = shifted(centre, rotation, 0, kPalmShiftUp * height);
+    r.centre = shiftedUp(centre, rotation, kPalmShiftUp * height);
     r.side = kPalmToHand * std::max(width, height);
     return r;
 }

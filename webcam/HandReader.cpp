@@ -1,5 +1,7 @@
 #include "HandReader.h"
 
+#include <algorithm>
+
 #include <opencv2/imgproc.hpp>
 
 #include "Fingers.h"
@@ -9,8 +11,14 @@ namespace webcam {
 namespace {
 
 constexpr float kMinPresence = 0.5f;
+// The detector's box is often too small on a hand seen side-on: a second look takes this much more.
+constexpr float kWiderLook = 2;
+// Palms the landmark model is asked to confirm, largest first, before a frame counts as handless.
+constexpr size_t kPalmsTried = 2;
 // A nearer hand that comes into view while another is followed is noticed within this many frames.
 constexpr int kFramesBetweenSearches = 30;
+
+bool confirmed(const std::optional<LandmarkReading>& seen) { return seen && seen->presence >= kMinPresence; }
 
 bool inside(const cv::Rect2f& box, const HandRegion& region) {
     const cv::Point2f c(box.x + box.width / 2, box.y + box.height / 2);
@@ -24,13 +32,13 @@ HandReader::HandReader(const std::string& modelDir) {
     if (error_.empty()) error_ = landmarks_.load(modelDir + "/hand_landmark.onnx");
 }
 
-std::optional<LandmarkReading> HandReader::detect(const cv::Mat& bgr, HandRegion& crop) {
-    sinceDetection_ = 0;
-    searched_ = true;
-    const std::vector<Palm> palms = detector_.detect(bgr);
-    if (palms.empty()) return {};
-    crop = regionAroundPalm(palms.front());
-    return landmarks_.read(bgr, crop);
+std::optional<LandmarkReading> HandReader::lookAt(const cv::Mat& bgr, const Palm& palm, HandRegion& crop) {
+    crop = regionAroundPalm(palm);
+    auto seen = landmarks_.read(bgr, crop);
+    if (confirmed(seen)) return seen;
+    crop.side *= kWiderLook;
+    seen = landmarks_.read(bgr, crop);
+    return confirmed(seen) ? seen : std::nullopt;
 }
 
 std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
@@ -48,20 +56,30 @@ std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
     }
 
     std::optional<LandmarkReading> seen;
-    if (tracked_ && ++sinceDetection_ >= kFramesBetweenSearches) {
-        // Switch only to a hand larger than the one followed, as the detector measures both.
-        const std::vector<Palm> palms = detector_.detect(*bgr);
-        sinceDetection_ = 0;
-        searched_ = true;
-        if (!palms.empty() && !inside(palms.front().box, *tracked_)) tracked_ = regionAroundPalm(palms.front());
-    }
     HandRegion crop;
-    if (tracked_) {
-        crop = *tracked_;
-        seen = landmarks_.read(*bgr, crop);
+    std::vector<Palm> palms;
+    if (!tracked_ || ++sinceDetection_ >= kFramesBetweenSearches) {
+        palms = detector_.detect(*bgr);
+        searched_ = true;
+        sinceDetection_ = 0;
     }
-    if (!seen || seen->presence < kMinPresence) seen = detect(*bgr, crop);
-    if (!seen || seen->presence < kMinPresence) {
+    if (tracked_) {
+        // While a hand is followed, only a larger one elsewhere takes over, as the detector
+        // measures both.
+        if (!palms.empty() && !inside(palms.front().box, *tracked_)) seen = lookAt(*bgr, palms.front(), crop);
+        if (!seen) {
+            crop = *tracked_;
+            seen = landmarks_.read(*bgr, crop);
+        }
+        if (!confirmed(seen)) {
+            seen.reset();
+            if (!searched_) palms = detector_.detect(*bgr);
+            searched_ = true;
+            sinceDetection_ = 0;
+        }
+    }
+    for (size_t i = 0; !seen && i < std::min(palms.size(), kPalmsTried); ++i) seen = lookAt(*bgr, palms[i], crop);
+    if (!seen) {
         tracked_.reset();
         return {};
     }

@@ -34,7 +34,8 @@ public:
     void forget() { tracked_.reset(); }
 
 private:
-    std::optional<LandmarkReading> detect(const cv::Mat& bgr, HandRegion& crop);
+    // The landmarks around a detected palm if the landmark model confirms a hand there.
+    std::optional<LandmarkReading> lookAt(const cv::Mat& bgr, const Palm& palm, HandRegion& crop);
 
     std::string error_;
     PalmDetector detector_;

@@ -38,6 +38,7 @@ TEST(WebcamReader, ReadsAStillPhotoWithinThreeFramesAndHoldsIt) {
         {"three-with-thumb.jpg", 3, "fly"},  // side-on; the thumb held out, ring and little folded
         {"four.jpg", 4, "fly"},              // the thumb tucked across the palm
         {"five.jpg", 5, "fly"},
+        {"two-hands.jpg", 1, "point"},  // the larger, nearer hand points; the open one is farther
     };
     for (const auto& c : cases) {
         const cv::Mat photo = cv::imread(kPhotos + c.photo);
