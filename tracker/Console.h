@@ -29,6 +29,7 @@ public:
         return true;
     }
     void rearm() { quiet_.fill(false); }
+    void rearm(int kind) { quiet_[kind] = false; }
 
 private:
     static constexpr int kMaxPerKind = 5;

@@ -197,7 +197,9 @@ private:
     void fail(Connection& c, Line kind, const std::string& text) {
         c.failed = true;
         // Silence while the default address has never answered: no service is the usual case.
-        if (kind != kUnreachable || named_ || answeredEver_) console_.say(kind, text);
+        const bool worthALine = kind != kUnreachable || named_ || answeredEver_;
+        // A service that comes back after a lost line is announced again.
+        if (worthALine && console_.say(kind, text) && kind == kLost) console_.rearm(kOpened);
     }
 
     // Cancels what is pending and lets the cancelled handlers run before the stream goes.
