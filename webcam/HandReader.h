@@ -1,6 +1,7 @@
 // Camera frame in, the frontmost hand out: the palm detector finds a hand, then each next frame is
 // cropped around the landmarks of the one before and only the landmark model runs, until the hand
-// is lost.
+// is lost. Of several hands the largest (the nearest) is read; every 30th frame the detector looks
+// again, so a nearer hand that comes into view takes over.
 #pragma once
 
 #include <optional>
