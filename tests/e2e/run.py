@@ -9,6 +9,8 @@
 #   --side SHELL          side process (e.g. a test server, $SRC as above), started in the work dir before the
 #                         program and killed at the end, or --side-stop SECONDS after the window;
 #                         $PORT in it and in --env values is a free port, awaited before the start
+#   --arg ARG             an argument for the program (repeatable; --arg=-x for one with a dash)
+#   --run PATH            run PATH (relative to the work dir, e.g. installed by --prep) instead of PROGRAM
 #   --setpriv             without the capabilities that let root read any file
 #   --no-window           start-up fails: no window is awaited
 #   --wait-out TEXT       wait until standard output or error holds TEXT
@@ -27,9 +29,9 @@ import argparse, os, pty, re, shlex, shutil, signal, socket, subprocess, sys, te
 
 TIMEOUT = 60.0
 ap = argparse.ArgumentParser()
-for flag in ("prep", "env", "out", "no-out"):
+for flag in ("prep", "env", "out", "no-out", "arg"):
     ap.add_argument("--" + flag, action="append", default=[])
-for flag in ("name", "side", "wait-out", "xdo", "ref", "stdin", "err", "side-stop", "wait", "exit", "size", "quit", "bad"):
+for flag in ("name", "run", "side", "wait-out", "xdo", "ref", "stdin", "err", "side-stop", "wait", "exit", "size", "quit", "bad"):
     ap.add_argument("--" + flag, default={"wait": "0", "exit": "0", "size": "640x480", "quit": "escape", "bad": "0.002"}.get(flag))
 for flag in ("setpriv", "no-window", "changed"):
     ap.add_argument("--" + flag, action="store_true")
@@ -89,7 +91,7 @@ for _ in range(200 if a.side and "$PORT" in a.side else 0):
 setpriv = ["setpriv", "--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search"] if a.setpriv else []
 # A terminal makes the program's stdio line-buffered, so its lines can be waited for.
 master, slave = pty.openpty()
-proc = subprocess.Popen(setpriv + a.program, cwd=work, env=env, stdin=subprocess.PIPE, stdout=slave, stderr=subprocess.PIPE)
+proc = subprocess.Popen(setpriv + ([a.run] if a.run else a.program) + a.arg, cwd=work, env=env, stdin=subprocess.PIPE, stdout=slave, stderr=subprocess.PIPE)
 os.close(slave)
 streams = {master: b"", proc.stderr.fileno(): b""}
 
