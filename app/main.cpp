@@ -23,8 +23,8 @@ constexpr int kUsageError = 2;
 
 #if defined(__SANITIZE_ADDRESS__)
 // The address-space bound of a model's import cannot work under AddressSanitizer (its shadow
-// alone spans terabytes), so its allocator bounds this build: a too large allocation throws
-// std::bad_alloc like a bounded one, and so does any once the process has taken 8 GB.
+// alone spans terabytes), so its allocator bounds this build: an allocation over 8 GiB, or any
+// once the process holds 8 GiB, fails (malloc returns null; new ends the run with a report).
 extern "C" const char* __asan_default_options() {
     return "allocator_may_return_null=1:max_allocation_size_mb=8192:soft_rss_limit_mb=8192";
 }

@@ -15,15 +15,15 @@
 #include <cstring>
 #include <new>
 
+namespace {
 #if defined(__SANITIZE_ADDRESS__)
-#define HANDVIEW_ASAN 1
+constexpr bool kAddressSanitizer = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define HANDVIEW_ASAN 1
-#endif
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool kAddressSanitizer = false;
 #endif
 
-namespace {
 // What an import may add to the address space: half the machine's memory, at most this.
 // Real models need far less (the largest of the importer's own test models, 141 MB).
 constexpr rlim_t kMaxImportBytes = rlim_t(8) << 30;
@@ -35,7 +35,7 @@ rlim_t importBudget() {
     return std::min(rlim_t(pages) * rlim_t(pageSize) / 2, kMaxImportBytes);
 }
 
-[[maybe_unused]] rlim_t addressSpaceInUse() {
+rlim_t addressSpaceInUse() {
     unsigned long pages = 0;
     if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
         if (std::fscanf(statm, "%lu", &pages) != 1) pages = 0;
@@ -51,13 +51,11 @@ rlim_t importBudget() {
 class ImportMemoryBound {
 public:
     ImportMemoryBound() {
-#ifndef HANDVIEW_ASAN
-        const rlim_t inUse = addressSpaceInUse();
+        const rlim_t inUse = kAddressSanitizer ? 0 : addressSpaceInUse();
         if (inUse == 0 || getrlimit(RLIMIT_AS, &saved_) != 0) return;
         rlimit bounded = saved_;
         bounded.rlim_cur = std::min(saved_.rlim_cur, inUse + importBudget());
         active_ = setrlimit(RLIMIT_AS, &bounded) == 0;
-#endif
     }
     ~ImportMemoryBound() {
         if (active_) setrlimit(RLIMIT_AS, &saved_);
