@@ -1,8 +1,10 @@
 // Frame handles, the controller, and the choice of its source from the environment.
 #include "Leap.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "Source.h"
@@ -37,8 +39,11 @@ int indexOfSmallestZ(const std::vector<T>& items, ZOf zOf) {
 }
 
 std::shared_ptr<Source> sourceFromEnvironment() {
+    std::string complaint;
+    const double stepMs = fixedStepMs(&complaint);
+    if (!complaint.empty()) printConsoleLine(complaint);
     const char* replay = std::getenv("HANDVIEW_REPLAY");
-    if (replay && *replay) return makeReplaySource(replay);
+    if (replay && *replay) return makeReplaySource(replay, stepMs);
     const char* tracker = std::getenv("HANDVIEW_TRACKER");
     const bool named = tracker && *tracker;
     if (named && std::string(tracker) == "none") return makeNoDevice();
@@ -46,6 +51,22 @@ std::shared_ptr<Source> sourceFromEnvironment() {
 }
 
 }  // namespace
+
+double fixedStepMs(std::string* complaint) {
+    const char* value = std::getenv("HANDVIEW_FIXED_STEP_MS");
+    if (!value || !*value) return 0;
+    const char* end = value + std::strlen(value);
+    double ms = 0;
+    auto [ptr, ec] = std::from_chars(value, end, ms);
+    std::string why;
+    if (ec != std::errc() || ptr != end || !(ms > 0 && ms <= 1000))
+        why = "HANDVIEW_FIXED_STEP_MS=" + std::string(value).substr(0, 40) +
+              " is not a number of milliseconds above 0 and at most 1000; frames take the wall clock";
+    else if (!std::getenv("HANDVIEW_REPLAY") || !*std::getenv("HANDVIEW_REPLAY"))
+        why = "HANDVIEW_FIXED_STEP_MS applies to a replay (HANDVIEW_REPLAY) only; a live run takes the wall clock";
+    if (complaint) *complaint = why;
+    return why.empty() ? ms : 0;
+}
 
 void printConsoleLine(const std::string& text) {
     std::fprintf(stderr, "handview: %s\n", text.c_str());

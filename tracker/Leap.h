@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace Leap {
@@ -140,5 +141,11 @@ public:
 private:
     std::shared_ptr<Source> source_;
 };
+
+// Not a vendor call. HANDVIEW_FIXED_STEP_MS=N (0 < N <= 1000) while HANDVIEW_REPLAY is set: every
+// frame counts as exactly N ms, for the replay clock and the viewer's frame time alike, so a replay
+// ends in the same pose on any machine at any speed. 0 otherwise: the wall clock. `complaint`, when
+// given, receives why a value that is set is not used.
+double fixedStepMs(std::string* complaint = nullptr);
 
 }  // namespace Leap

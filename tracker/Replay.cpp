@@ -321,13 +321,19 @@ bool loadReplay(const std::string& path, Session& out, std::string& error, std::
 
 class ReplaySource : public Source {
 public:
-    explicit ReplaySource(Session session) : session_(std::move(session)) {}
+    ReplaySource(Session session, std::string path, double stepMs)
+        : session_(std::move(session)), path_(std::move(path)), stepMs_(stepMs) {}
 
-    bool isConnected() override { return elapsedMs() <= session_.endMs; }
+    bool isConnected() override {
+        const bool connected = elapsedMs(true) <= session_.endMs;
+        if (!connected && !ended_) printConsoleLine("the replay of " + path_ + " has ended");
+        ended_ = ended_ || !connected;
+        return connected;
+    }
 
     Frame frame(int history) override {
         const std::vector<Frame>& frames = session_.frames;
-        auto after = std::upper_bound(frames.begin(), frames.end(), elapsedMs(),
+        auto after = std::upper_bound(frames.begin(), frames.end(), elapsedMs(false),
                                       [](int64_t t, const Frame& f) { return t < f.timestamp(); });
         auto latest = after - frames.begin() - 1;  // -1 before the first frame
         if (history < 0 || latest < history) return Frame();
@@ -337,21 +343,30 @@ public:
 private:
     // From the first call, not from construction: the program's start-up (window, shaders, a
     // large mesh) would otherwise eat the beginning of the session.
-    int64_t elapsedMs() {
+    int64_t elapsedMs(bool poll) {
         const auto now = std::chrono::steady_clock::now();
-        if (!started_) start_ = now;
-        started_ = true;
+        if (!started_) {
+            start_ = now;
+            started_ = true;
+        } else if (poll) {
+            ++polls_;
+        }
+        if (stepMs_ > 0) return static_cast<int64_t>(std::floor(double(polls_) * stepMs_ + 1e-6));
         return std::chrono::duration_cast<std::chrono::milliseconds>(now - start_).count();
     }
 
     Session session_;
+    const std::string path_;
+    const double stepMs_;
     bool started_ = false;
+    bool ended_ = false;
+    int64_t polls_ = 0;  // isConnected() calls after the first
     std::chrono::steady_clock::time_point start_;
 };
 
 }  // namespace
 
-std::shared_ptr<Source> makeReplaySource(const std::string& path) {
+std::shared_ptr<Source> makeReplaySource(const std::string& path, double stepMs) {
     Session session;
     std::string error, warning;
     if (!loadReplay(path, session, error, warning)) {
@@ -359,7 +374,7 @@ std::shared_ptr<Source> makeReplaySource(const std::string& path) {
         return makeNoDevice();
     }
     if (!warning.empty()) printConsoleLine("replay file " + path + ": " + warning);
-    return std::make_shared<ReplaySource>(std::move(session));
+    return std::make_shared<ReplaySource>(std::move(session), path, stepMs);
 }
 
 }  // namespace Leap

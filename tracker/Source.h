@@ -21,9 +21,10 @@ public:
 
 std::shared_ptr<Source> makeNoDevice();
 
-// A session file or a JSON-lines recording, replayed from the first call on. An unusable file
-// gets one console line and no device.
-std::shared_ptr<Source> makeReplaySource(const std::string& path);
+// A session file or a JSON-lines recording, replayed from the first call on, on the wall clock or,
+// with `stepMs` > 0, advanced by exactly that at every isConnected() after the first (the viewer
+// makes one a frame). An unusable file gets one console line and no device; the end gets one too.
+std::shared_ptr<Source> makeReplaySource(const std::string& path, double stepMs = 0);
 
 // ws://HOST:PORT/PATH, HOST an IP address or localhost; anything else gets one console line and
 // no device. `named`: the address came from the user, so failing to reach it is worth a line.

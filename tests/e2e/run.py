@@ -7,18 +7,19 @@
 #   --prep SHELL          run in the work dir before the start; $SRC is the source tree (repeatable)
 #   --env NAME=VALUE      for the program (repeatable); LD_PRELOAD goes after $HANDVIEW_PRELOAD
 #   --side SHELL          side process (e.g. a test server, $SRC as above), started in the work dir before the
-#                         program and killed at the end, or --side-stop SECONDS after the window;
-#                         $PORT in it and in --env values is a free port, awaited before the start
+#                         program and killed at the end; $PORT in it and in --env values is a free port,
+#                         awaited before the start
 #   --arg ARG             an argument for the program (repeatable; --arg=-x for one with a dash)
 #   --run PATH            run PATH (relative to the work dir, e.g. installed by --prep) instead of PROGRAM
 #   --setpriv             without the capabilities that let root read any file
 #   --no-window           start-up fails: no window is awaited
 #   --wait-out TEXT       wait until standard output or error holds TEXT
 #   --xdo ARGS            then an xdotool command, e.g. "key a mousemove 9 9 click 1"
-#   --wait SECONDS        then wait this long
-#   --ref PNG             then the screen must match it within 20 s (8 per channel; --bad FRACTION
-#                         of the pixels may be off, 0.002)
-#   --changed             or the screen must come to differ from the first one drawn
+#   --ref PNG             then the screen must come to match it (8 per channel; --bad FRACTION of the
+#                         pixels may be off, 0.002) and still match a moment later
+#   --changed             or the screen must first show the start, tests/reference/default-scene.png
+#                         (the side process then gets a line "go" on its standard input), then come to
+#                         differ from it
 #   --stdin TEXT          still running half a second later, it is given TEXT on standard input
 #   --quit escape|term|none   how the run is ended (escape); it must still be running then
 #   --exit CODE           expected exit code (0)
@@ -27,12 +28,12 @@
 # CMake: handview_case(NAME options...) in tests/CMakeLists.txt.
 import argparse, os, pty, re, shlex, shutil, signal, socket, subprocess, sys, tempfile, threading, time
 
-TIMEOUT = 60.0
+TIMEOUT = 120.0  # a ceiling for any one event; cases end as soon as theirs has come
 ap = argparse.ArgumentParser()
 for flag in ("prep", "env", "out", "no-out", "arg"):
     ap.add_argument("--" + flag, action="append", default=[])
-for flag in ("name", "run", "side", "wait-out", "xdo", "ref", "stdin", "err", "side-stop", "wait", "exit", "size", "quit", "bad"):
-    ap.add_argument("--" + flag, default={"wait": "0", "exit": "0", "size": "640x480", "quit": "escape", "bad": "0.002"}.get(flag))
+for flag in ("name", "run", "side", "wait-out", "xdo", "ref", "stdin", "err", "exit", "size", "quit", "bad"):
+    ap.add_argument("--" + flag, default={"exit": "0", "size": "640x480", "quit": "escape", "bad": "0.002"}.get(flag))
 for flag in ("setpriv", "no-window", "changed"):
     ap.add_argument("--" + flag, action="store_true")
 ap.add_argument("program", nargs=argparse.REMAINDER)
@@ -82,7 +83,7 @@ for name in ("HANDVIEW_REPLAY", "HANDVIEW_RECORD"):  # the caller's own must not
 for name, value in (pair.replace("$PORT", port).split("=", 1) for pair in a.env):
     # ld.so splits its list at spaces too; the work dir's path has none.
     env[name] = ":".join(filter(None, [env[name], shutil.copy(value, work)])) if name == "LD_PRELOAD" else value
-side = a.side and subprocess.Popen(a.side, shell=True, cwd=work, start_new_session=True, stdout=subprocess.DEVNULL, env=dict(os.environ, SRC=src, PORT=port))
+side = a.side and subprocess.Popen(a.side, shell=True, cwd=work, start_new_session=True, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, env=dict(os.environ, SRC=src, PORT=port))
 for _ in range(200 if a.side and "$PORT" in a.side else 0):
     with socket.socket() as s:
         if s.connect_ex(("127.0.0.1", int(port))) == 0:
@@ -110,19 +111,20 @@ for t in readers:
 try:
     if not a.no_window and not wait_until(lambda: run("xdotool", "search", "--onlyvisible", "--name", "^Oh, hello there$")):
         fail("no window")
-    if side and a.side_stop:
-        threading.Thread(target=lambda: time.sleep(float(a.side_stop)) or os.killpg(side.pid, signal.SIGKILL), daemon=True).start()
     if a.changed:
-        wait_until(lambda: screen().strip(b"\0"))
-        first = screen()
+        first = subprocess.run(["/usr/bin/convert", os.path.join(src, "tests/reference/default-scene.png"), "-depth", "8", "rgb:-"], capture_output=True).stdout
+        if not wait_until(lambda: same(screen(), first)):
+            fail("the start picture never showed")
+        if side:
+            side.stdin.write(b"go\n")
+            side.stdin.flush()
     if a.wait_out and not wait_until(lambda: a.wait_out.encode() in b"".join(streams.values())):
         fail("never printed " + repr(a.wait_out))
     if a.xdo:
         run("xdotool", *shlex.split(a.xdo))
-    time.sleep(float(a.wait))
     want = a.ref and subprocess.run(["/usr/bin/convert", os.path.join(src, a.ref), "-depth", "8", "rgb:-"], capture_output=True).stdout
     # A reference must still hold a moment later: the screen is black before the first frame.
-    if a.ref and not (wait_until(lambda: same(screen(), want), 20) and (time.sleep(0.3) or same(screen(), want))) or \
+    if a.ref and not (wait_until(lambda: same(screen(), want)) and (time.sleep(0.3) or same(screen(), want))) or \
             a.changed and not wait_until(lambda: not same(screen(), first)):
         shot, want = screen(), want if a.ref else first
         out = os.path.join(os.environ.get("HANDVIEW_TEST_OUTPUT", work), a.name or "case")

@@ -147,7 +147,6 @@ TEST(Soak, EveryKindOfHandKeepsTheViewFiniteUploadedInItsFrameAndMemoryFlat) {
         if (frames % 100 == 0) kb = std::max(kb, residentKb());
     }
     std::printf("soak: %ld frames in %.0f s, resident %ld kB in the first third, at most %ld kB after\n", frames, seconds, firstKb, laterKb);
-    EXPECT_GE(frames, 50 * seconds);
 #if !defined(__SANITIZE_ADDRESS__)  // its quarantine holds freed memory; LeakSanitizer checks instead
     EXPECT_LT(laterKb - firstKb, 5 * 1024) << "resident memory grew over " << frames << " frames";
 #endif

@@ -2,12 +2,14 @@
 # A stand-in for the hand-tracking service's WebSocket server (protocol 6), for the tests.
 #
 # Usage: /usr/bin/python3 tests/tracker/ws_server.py [--port N] [--file FILE|-] [--protocol N]
-#                                   [--mode websocket|not-websocket|silent] [--log FILE]
+#                   [--hold] [--frames N] [--mode websocket|not-websocket|silent] [--log FILE]
 # Serves ws://127.0.0.1:N/ (any path; N 0: a free port) and prints that address on stdout once it
 # listens. Every client first gets {"serviceVersion": "test", "version": N} (--protocol, default 6).
-# --file FILE (a recording, or any file of messages) is streamed to each client from its start, a
-# line per text message, lines with a "timestamp" paced by it (microseconds) as the recording was
-# made; the stream then stays open and silent. --file - (the default)
+# --file FILE (a recording, or any file of messages) is streamed to each client once the client has
+# said {"focused": true} (and, with --hold, once a line has arrived on stdin), a line per text
+# message, lines with a "timestamp" paced by it (microseconds) as the recording was made; the stream
+# then stays open and silent, or with --frames N the server is gone, as if killed, after N lines with
+# a timestamp. --file - (the default)
 # reads stdin instead and sends each line to every connected client at once; the server exits at
 # the end of stdin, dropping its clients. Lines starting with '!' are commands:
 #   !binary TEXT   TEXT as a binary message      !big      a text message of 70,000 bytes
@@ -45,7 +47,8 @@ async def send(ws, line):
 
 
 async def stream(ws):
-    loop, origin = asyncio.get_running_loop(), None
+    loop, origin, frames = asyncio.get_running_loop(), None, 0
+    await go
     with open(args.file) as f:
         for line in f:
             t = re.search(r'"timestamp": *([0-9.eE+-]+)[,}]', line)  # lines without one go at once
@@ -53,16 +56,19 @@ async def stream(ws):
                 origin = origin or (float(t[1]), loop.time())
                 await asyncio.sleep(max(0.0, origin[1] + (float(t[1]) - origin[0]) / 1e6 - loop.time()))
             await send(ws, line.rstrip("\n"))
+            frames += bool(t)
+            if frames == args.frames:
+                os._exit(0)
 
 
 async def handler(ws, *_):
     clients.add(ws)
     await ws.send(json.dumps({"serviceVersion": "test", "version": args.protocol}))
-    if args.file != "-":
-        asyncio.ensure_future(stream(ws))
     with contextlib.suppress(websockets.ConnectionClosed):
         async for message in ws:
             open(args.log, "a").write(message + "\n")
+            if args.file != "-" and message.replace(" ", "") == '{"focused":true}':
+                asyncio.ensure_future(stream(ws))
     clients.discard(ws)
 
 
@@ -78,12 +84,17 @@ async def listen(port):
 
 
 async def main():
+    global go
+    loop = asyncio.get_running_loop()
+    go = loop.create_future()
     server = await listen(args.port)
     port = server.sockets[0].getsockname()[1]
     print(f"ws://127.0.0.1:{port}/v6.json", flush=True)
     if args.file != "-":
+        if args.hold:
+            await loop.run_in_executor(None, sys.stdin.readline)
+        go.set_result(None)
         await asyncio.Future()
-    loop = asyncio.get_running_loop()
     while line := await loop.run_in_executor(None, sys.stdin.readline):
         if line.startswith("!away"):
             server.close()
@@ -100,6 +111,8 @@ if __name__ == "__main__":
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--file", default="-")
     parser.add_argument("--protocol", type=int, default=6)
+    parser.add_argument("--hold", action="store_true")
+    parser.add_argument("--frames", type=int, default=0)
     parser.add_argument("--mode", choices=["websocket", "not-websocket", "silent"], default="websocket")
     parser.add_argument("--log", default=os.devnull)
     args = parser.parse_args()

@@ -1,6 +1,7 @@
 // The tracker as the program meets it: the service's messages decoded, files replayed, and the
 // live client against a local test server (tests/tracker/ws_server.py).
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -51,9 +52,10 @@ std::string tip(const std::string& fields = "", int hand = 1) {
     return R"({"handId":)" + std::to_string(hand) + R"(,"tipPosition":[1,2,3])" + fields + "}";
 }
 
-// Polls until `done` holds or `seconds` pass, as a frame loop would.
+// Polls until `done` holds or `seconds` pass, as a frame loop would. The ceiling only bounds a
+// failure: on a busy machine an event may take long to come.
 template <typename Done>
-bool until(Done done, double seconds = 3.0) {
+bool until(Done done, double seconds = 30.0) {
     const auto end = Clock::now() + std::chrono::duration<double>(seconds);
     while (!done() && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return done();
@@ -179,7 +181,7 @@ TEST_F(Tracker, LiveFramesArriveGoStaleAndAreRecordedAsSent) {
     ASSERT_TRUE(until([&] { return describe(controller.frame(0)) == expected[0]; }));
     const auto seen = Clock::now();
     EXPECT_EQ(history(expected.size()), expected);
-    EXPECT_TRUE(until([&] { return !controller.frame(0).isValid(); }, 0.5));  // the stream went quiet
+    EXPECT_TRUE(until([&] { return !controller.frame(0).isValid(); }));  // the stream went quiet
     EXPECT_GE(Clock::now() - seen, std::chrono::milliseconds(240));
     EXPECT_TRUE(controller.isConnected());
     EXPECT_EQ(GetCapturedStderr(),
@@ -233,9 +235,16 @@ TEST_F(Tracker, OddServersGetOneLineEach) {
                                  {"--protocol 7", " speaks protocol version 7, not 6; closing"}}) {
         start(options);
         construct("HANDVIEW_TRACKER", url);
-        CaptureStderr();
-        EXPECT_FALSE(until([&] { return controller.frame(0).isValid(); }, 2.5));  // two attempts or more
-        const std::string said = GetCapturedStderr();
+        std::fflush(stderr);
+        const int saved = dup(2), file = ::open((kTemp / "said").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(file, 2);
+        EXPECT_TRUE(until([&] { return controller.frame(0).isValid() || !readLines(kTemp / "said").empty(); }));
+        until([&] { return controller.frame(0).isValid(); }, 2.5);  // more attempts, which must stay quiet
+        std::fflush(stderr);
+        dup2(saved, 2);
+        for (int fd : {saved, file}) ::close(fd);
+        std::ifstream in(kTemp / "said");
+        const std::string said(std::istreambuf_iterator<char>(in), {});
         EXPECT_TRUE(said.rfind("handview: " + url + line, 0) == 0 &&
                     std::count(said.begin(), said.end(), '\n') == 1)
             << said;
