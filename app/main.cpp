@@ -16,6 +16,7 @@ constexpr const char* kUsage =
     "Environment:\n"
     "  HANDVIEW_TRACKER=none|ws://HOST:PORT/PATH   the tracking service (default ws://127.0.0.1:6437/v6.json)\n"
     "  HANDVIEW_REPLAY=FILE   replay a hand session or recording instead\n"
+    "  HANDVIEW_FIXED_STEP_MS=N   a replay's frames N ms apart, whatever the frame rate\n"
     "  HANDVIEW_RECORD=FILE   record the live stream\n"
     "Keys: Escape quits. Three or more fingers fly the camera, one or two move the light.\n";
 constexpr int kUsageError = 2;
