@@ -3,7 +3,10 @@
 #include "FrameDecoding.h"
 
 #include <cmath>
+#include <limits>
 #include <nlohmann/json.hpp>
+
+#include "Validation.h"
 
 namespace Leap {
 
@@ -11,8 +14,6 @@ namespace {
 
 using json = nlohmann::json;
 
-constexpr double kMaxPositionMm = 10000.0;
-constexpr double kMaxNormalComponent = 2.0;
 constexpr double kMaxTimestampUs = 9007199254740992.0;  // 2^53: every integer below is exact
 
 // Decoding stops at the first problem; `problem` stays empty while all is well.
@@ -24,19 +25,19 @@ struct Reader {
         return false;
     }
 
-    bool vector(const json& object, const char* key, double limit, Vector& out) {
+    // The limits are Validation's; a value too large for a float becomes NaN, which it refuses.
+    bool vector(const json& object, const char* key, Vector& out) {
         auto it = object.find(key);
         if (it == object.end()) return fail(std::string("no ") + key);
         if (!it->is_array() || it->size() != 3) return fail(std::string(key) + " is not [x, y, z]");
-        double v[3];
+        float v[3];
         for (size_t i = 0; i < 3; ++i) {
             const json& c = (*it)[i];
             if (!c.is_number()) return fail(std::string(key) + " holds a non-number");
-            v[i] = c.get<double>();
-            if (!std::isfinite(v[i]) || std::fabs(v[i]) > limit)
-                return fail(std::string(key) + " is out of range");
+            const double d = c.get<double>();
+            v[i] = std::fabs(d) <= std::numeric_limits<float>::max() ? static_cast<float>(d) : NAN;
         }
-        out = Vector(static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2]));
+        out = Vector(v[0], v[1], v[2]);
         return true;
     }
 
@@ -84,8 +85,8 @@ struct Reader {
             if (!h.is_object()) return fail("a hand is not an object");
             HandData hand;
             int64_t id = 0;
-            if (!integer(h, "id", id) || !vector(h, "palmPosition", kMaxPositionMm, hand.palmPosition) ||
-                !vector(h, "palmNormal", kMaxNormalComponent, hand.palmNormal))
+            if (!integer(h, "id", id) || !vector(h, "palmPosition", hand.palmPosition) ||
+                !vector(h, "palmNormal", hand.palmNormal))
                 return fail("a hand is broken");
             ids.push_back(id);
             m.hands.push_back(std::move(hand));
@@ -102,9 +103,12 @@ struct Reader {
             while (hand < ids.size() && ids[hand] != handId) ++hand;
             if (hand == ids.size() || !extended || tool) continue;  // orphans are legal and ignored
             Vector tip;
-            if (!vector(p, "tipPosition", kMaxPositionMm, tip)) return fail("a pointable is broken");
+            if (!vector(p, "tipPosition", tip)) return fail("a pointable is broken");
             m.hands[hand].tips.push_back(tip);
         }
+        if (m.hands.size() > kMaxHands) return fail("more than 10 hands");
+        for (const HandData& hand : m.hands)
+            if (const char* problem = handProblem(hand)) return fail(problem);
         return true;
     }
 

@@ -2,11 +2,11 @@
 #include "Leap.h"
 
 #include <charconv>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "Console.h"
 #include "Source.h"
 
 namespace Leap {
@@ -42,12 +42,26 @@ std::shared_ptr<Source> sourceFromEnvironment() {
     std::string complaint;
     const double stepMs = fixedStepMs(&complaint);
     if (!complaint.empty()) printConsoleLine(complaint);
+    const char* record = std::getenv("HANDVIEW_RECORD");
+    const auto unrecorded = [record](std::shared_ptr<Source> source) {
+        if (record && *record)
+            printConsoleLine("HANDVIEW_RECORD applies to a live stream only; nothing is recorded");
+        return source;
+    };
     const char* replay = std::getenv("HANDVIEW_REPLAY");
-    if (replay && *replay) return makeReplaySource(replay, stepMs);
+    if (replay && *replay) return unrecorded(makeReplaySource(replay, stepMs));
     const char* tracker = std::getenv("HANDVIEW_TRACKER");
     const bool named = tracker && *tracker;
-    if (named && std::string(tracker) == "none") return makeNoDevice();
-    return makeLiveSource(named ? tracker : kDefaultServiceUrl, named, std::getenv("HANDVIEW_RECORD"));
+    const std::string url = named ? tracker : kDefaultServiceUrl;
+    if (url == "none") return unrecorded(makeNoDevice());
+    Address address;
+    if (!parseAddress(url, address)) {
+        printConsoleLine("HANDVIEW_TRACKER=" + printable(url) +
+                         " is neither none nor ws://HOST:PORT/PATH with HOST an IP address or localhost;"
+                         " running without a hand device");
+        return unrecorded(makeNoDevice());
+    }
+    return makeLiveSource(url, address, named, record);
 }
 
 }  // namespace
@@ -63,14 +77,11 @@ double fixedStepMs(std::string* complaint) {
         why = "HANDVIEW_FIXED_STEP_MS=" + std::string(value).substr(0, 40) +
               " is not a number of milliseconds above 0 and at most 1000; frames take the wall clock";
     else if (!std::getenv("HANDVIEW_REPLAY") || !*std::getenv("HANDVIEW_REPLAY"))
-        why = "HANDVIEW_FIXED_STEP_MS applies to a replay (HANDVIEW_REPLAY) only; a live run takes the wall clock";
+        why =
+            "HANDVIEW_FIXED_STEP_MS applies to a replay (HANDVIEW_REPLAY) only; a live run takes the wall "
+            "clock";
     if (complaint) *complaint = why;
     return why.empty() ? ms : 0;
-}
-
-void printConsoleLine(const std::string& text) {
-    std::fprintf(stderr, "handview: %s\n", text.c_str());
-    std::fflush(stderr);
 }
 
 Source::~Source() = default;

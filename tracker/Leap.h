@@ -124,7 +124,7 @@ public:
 // Polls its source; copies share it. The default constructor picks the source from the
 // environment: HANDVIEW_REPLAY=FILE replays that file; otherwise HANDVIEW_TRACKER names the
 // service (unset or empty: ws://127.0.0.1:6437/v6.json; "none": no device), and
-// HANDVIEW_RECORD=FILE records its frames. No call ever throws or blocks.
+// HANDVIEW_RECORD=FILE records its stream. No call ever throws or blocks.
 class Controller : public Interface {
 public:
     Controller();

@@ -2,9 +2,11 @@
 # A stand-in for the hand-tracking service's WebSocket server (protocol 6), for the tests.
 #
 # Usage: /usr/bin/python3 tests/tracker/ws_server.py [--port N] [--file FILE|-] [--protocol N]
-#                   [--hold] [--frames N] [--mode websocket|not-websocket|silent] [--log FILE]
+#                   [--hold] [--frames N] [--mode websocket|not-websocket|silent|late-handshake]
+#                   [--greeting TEXT] [--log FILE]
 # Serves ws://127.0.0.1:N/ (any path; N 0: a free port) and prints that address on stdout once it
-# listens. Every client first gets {"serviceVersion": "test", "version": N} (--protocol, default 6).
+# listens. Every client first gets {"serviceVersion": "test", "version": N} (--protocol, default 6),
+# or TEXT as it is (--greeting).
 # --file FILE (a recording, or any file of messages) is streamed to each client once the client has
 # said {"focused": true} (and, with --hold, once a line has arrived on stdin), a line per text
 # message, lines with a "timestamp" paced by it (microseconds) as the recording was made; the stream
@@ -15,8 +17,11 @@
 #   !binary TEXT   TEXT as a binary message      !big      a text message of 70,000 bytes
 #   !partial       half a message, then the TCP connection drops
 #   !close         a clean WebSocket close       !away S   the service is gone for S seconds
+#   !freeze        reads nothing more from the clients, so pings go unanswered
+#   !answer        late-handshake: lets the handshakes go on
 # --mode not-websocket answers every connection with a plain HTTP page; silent accepts and says
-# nothing. --log FILE appends every message a client sends, one per line.
+# nothing; late-handshake logs "request" when a client's handshake has come and answers it only
+# after !answer. --log FILE appends "open" for each client, then every message it sends, a line each.
 # Debian's python3-websockets: run it with /usr/bin/python3.
 import argparse
 import asyncio
@@ -42,6 +47,8 @@ async def send(ws, line):
         ws.transport.abort()
     elif command == "close":
         await ws.close()
+    elif command == "freeze":
+        ws.transport.pause_reading()
     else:
         await ws.send(line)
 
@@ -61,12 +68,17 @@ async def stream(ws):
                 os._exit(0)
 
 
+def log(line):
+    open(args.log, "a").write(line + "\n")
+
+
 async def handler(ws, *_):
     clients.add(ws)
-    await ws.send(json.dumps({"serviceVersion": "test", "version": args.protocol}))
+    log("open")
+    await ws.send(args.greeting or json.dumps({"serviceVersion": "test", "version": args.protocol}))
     with contextlib.suppress(websockets.ConnectionClosed):
         async for message in ws:
-            open(args.log, "a").write(message + "\n")
+            log(message)
             if args.file != "-" and message.replace(" ", "") == '{"focused":true}':
                 asyncio.ensure_future(stream(ws))
     clients.discard(ws)
@@ -77,9 +89,15 @@ async def raw(reader, writer):  # not-websocket: a web page; silent: not a byte
     await reader.read()  # until the client goes
 
 
+async def late(*_):
+    log("request")
+    await go
+
+
 async def listen(port):
-    if args.mode == "websocket":
-        return await websockets.serve(handler, "127.0.0.1", port, ping_interval=None, max_size=None)
+    if args.mode in ("websocket", "late-handshake"):
+        return await websockets.serve(handler, "127.0.0.1", port, ping_interval=None, max_size=None,
+                                      process_request=late if args.mode == "late-handshake" else None)
     return await asyncio.start_server(raw, "127.0.0.1", port)
 
 
@@ -101,6 +119,8 @@ async def main():
             await server.wait_closed()
             await asyncio.sleep(float(line[6:]))
             server = await listen(port)
+        elif line.startswith("!answer"):
+            go.done() or go.set_result(None)
         else:
             await asyncio.gather(*(send(ws, line.rstrip("\n")) for ws in list(clients)), return_exceptions=True)
     os._exit(0)  # gone at once, as a killed service is
@@ -113,7 +133,9 @@ if __name__ == "__main__":
     parser.add_argument("--protocol", type=int, default=6)
     parser.add_argument("--hold", action="store_true")
     parser.add_argument("--frames", type=int, default=0)
-    parser.add_argument("--mode", choices=["websocket", "not-websocket", "silent"], default="websocket")
+    parser.add_argument("--mode", choices=["websocket", "not-websocket", "silent", "late-handshake"],
+                        default="websocket")
+    parser.add_argument("--greeting")
     parser.add_argument("--log", default=os.devnull)
     args = parser.parse_args()
     asyncio.run(main())

@@ -4,12 +4,12 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/websocket.hpp>
-#include <charconv>
 #include <chrono>
-#include <deque>
 
+#include "Console.h"
 #include "FrameDecoding.h"
-#include "Recorder.h"
+#include "FrameHistory.h"
+#include "Recording.h"
 #include "Source.h"
 
 namespace Leap {
@@ -23,50 +23,15 @@ using tcp = asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 using boost::system::error_code;
 
-constexpr auto kHandshakeLimit = std::chrono::seconds(2);
+constexpr auto kHandshakeLimit = std::chrono::seconds(2);  // also for the closing handshake
+constexpr auto kIdleLimit = std::chrono::seconds(4);       // pinged at half of it
 constexpr auto kRetryDelay = std::chrono::seconds(1);
-constexpr auto kStaleAfter = std::chrono::milliseconds(250);
 constexpr int64_t kProtocolVersion = 6;
-constexpr size_t kHistoryFrames = 61;      // the newest and 60 behind it
-constexpr int kMaxHandlersPerPoll = 1000;  // a flooding service still lets the frame go on
+// A flooding service still lets the frame go on.
+constexpr int kMaxHandlersPerPoll = 1000;
+constexpr auto kPollBudget = std::chrono::milliseconds(4);
 constexpr std::string_view kBackground = R"({"background": true})";
 constexpr std::string_view kFocused = R"({"focused": true})";
-
-struct Address {
-    tcp::endpoint endpoint;
-    std::string host;    // for the Host header, as the user wrote it
-    std::string target;  // path
-};
-
-// ws://HOST:PORT/PATH with HOST an IP address ([v6] in brackets) or localhost: a name lookup
-// would block or need a thread.
-bool parseUrl(const std::string& url, Address& out) {
-    constexpr std::string_view kScheme = "ws://";
-    if (url.compare(0, kScheme.size(), kScheme) != 0) return false;
-    const std::string rest = url.substr(kScheme.size());
-    const size_t slash = rest.find('/');
-    const std::string authority = rest.substr(0, slash);
-    out.target = slash == std::string::npos ? "/" : rest.substr(slash);
-    for (char c : out.target)
-        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7f) return false;
-    const bool bracketed = !authority.empty() && authority[0] == '[';
-    const size_t colon = bracketed ? authority.find("]:") + 1 : authority.rfind(':');
-    if (colon == std::string::npos || colon == 0) return false;
-    std::string host = authority.substr(bracketed ? 1 : 0, bracketed ? colon - 2 : colon);
-    const std::string port = authority.substr(colon + 1);
-    unsigned number = 0;
-    auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
-    if (port.empty() || ec != std::errc() || end != port.data() + port.size() || number == 0 ||
-        number > 65535)
-        return false;
-    if (host == "localhost") host = "127.0.0.1";
-    error_code bad;
-    const asio::ip::address ip = asio::ip::make_address(host, bad);
-    if (bad) return false;
-    out.endpoint = tcp::endpoint(ip, static_cast<unsigned short>(number));
-    out.host = authority;
-    return true;
-}
 
 enum Line { kOpened, kLost, kUnreachable, kNotWebSocket, kWrongVersion, kBadMessage, kDevice, kLineKinds };
 
@@ -76,16 +41,20 @@ struct Connection {
     asio::io_context io;  // first: destroyed last, after the stream its operations refer to
     websocket::stream<tcp::socket> ws{io};
     beast::flat_buffer buffer;
-    Clock::time_point started = Clock::now();
-    bool answered = false;  // the TCP connection was accepted
-    bool open = false;      // the WebSocket handshake is done
+    Clock::time_point started = Clock::now();  // of the connect, then of the handshake
+    bool answered = false;                     // the TCP connection was accepted
+    bool open = false;                         // the WebSocket handshake is done
     bool failed = false;
 };
 
 class LiveSource : public Source {
 public:
-    LiveSource(std::string url, Address address, bool named, const char* recordPath)
-        : url_(std::move(url)), address_(std::move(address)), named_(named), recorder_(recordPath) {}
+    LiveSource(std::string url, const Address& address, bool named, const char* recordPath)
+        : url_(std::move(url)),
+          address_(address),
+          endpoint_(asio::ip::make_address(address.ip), address.port),
+          named_(named),
+          recorder_(recordPath) {}
 
     ~LiveSource() override { drop(); }
 
@@ -96,13 +65,14 @@ public:
 
     Frame frame(int history) override {
         advance();
-        if (history < 0 || static_cast<size_t>(history) >= frames_.size()) return Frame();
-        // A stream that stays open but stops sending must not keep flying the camera.
-        if (history == 0 && Clock::now() - lastFrameAt_ > kStaleAfter) return Frame();
-        return frames_[frames_.size() - 1 - static_cast<size_t>(history)];
+        return history_.frame(history, nowMs());
     }
 
 private:
+    static int64_t nowMs() {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+    }
+
     void advance() {
         const Clock::time_point now = Clock::now();
         if (!connection_) {
@@ -110,15 +80,22 @@ private:
             connect();
         }
         Connection& c = *connection_;
-        if (!c.open && now - c.started > kHandshakeLimit) {
+        // An error escaping a handler ends the connection: none is left half-open.
+        try {
+            c.io.restart();
+            const Clock::time_point budgetEnd = now + kPollBudget;
+            for (int i = 0;
+                 i < kMaxHandlersPerPoll && !c.failed && Clock::now() < budgetEnd && c.io.poll_one(); ++i) {
+            }
+        } catch (...) {
+            fail(c, kLost, "lost the tracking service at " + url_ + ": an error while reading it");
+        }
+        // Judged after reading what has arrived: a slow frame must not cost a connection whose
+        // handshake came meanwhile.
+        if (!c.open && !c.failed && now - c.started > kHandshakeLimit)
             fail(c, c.answered ? kNotWebSocket : kUnreachable,
                  url_ + (c.answered ? " accepted but gave no WebSocket handshake within 2 s"
                                     : " did not answer within 2 s"));
-        } else {
-            c.io.restart();
-            for (int i = 0; i < kMaxHandlersPerPoll && !c.failed && c.io.poll_one(); ++i) {
-            }
-        }
         if (c.failed) drop();
     }
 
@@ -127,13 +104,11 @@ private:
         Connection& c = *connection_;
         c.ws.read_message_max(kMaxMessageBytes);
         c.ws.text(true);
-        // Also bounds the closing handshake, which a vanished service would never answer.
-        c.ws.set_option(
-            websocket::stream_base::timeout{kHandshakeLimit, websocket::stream_base::none(), false});
-        c.ws.next_layer().async_connect(address_.endpoint, [this, &c](error_code ec) {
+        c.ws.next_layer().async_connect(endpoint_, [this, &c](error_code ec) {
             if (c.failed) return;
             if (ec) return fail(c, kUnreachable, "cannot reach " + url_ + ": " + ec.message());
             c.answered = answeredEver_ = true;
+            c.started = Clock::now();
             c.ws.async_handshake(address_.host, address_.target,
                                  [this, &c](error_code ec2) { opened(c, ec2); });
         });
@@ -145,11 +120,20 @@ private:
         c.open = true;
         deviceReady_ = true;
         haveOrigin_ = false;
+        // Pings find a peer that hangs or vanished without closing; a close handshake is bounded
+        // too. The opening handshake has the deadline in advance() instead.
+        c.ws.set_option(websocket::stream_base::timeout{kHandshakeLimit, kIdleLimit, true});
         // Without these the service streams only while its own window has the focus.
-        c.ws.async_write(asio::buffer(kBackground.data(), kBackground.size()), [&c](error_code e, size_t) {
-            if (!e && !c.failed)
-                c.ws.async_write(asio::buffer(kFocused.data(), kFocused.size()), [](error_code, size_t) {});
-        });
+        c.ws.async_write(
+            asio::buffer(kBackground.data(), kBackground.size()), [this, &c](error_code e, size_t) {
+                if (c.failed) return;
+                if (e) return fail(c, kLost, "lost the tracking service at " + url_ + ": " + e.message());
+                c.ws.async_write(
+                    asio::buffer(kFocused.data(), kFocused.size()), [this, &c](error_code e2, size_t) {
+                        if (e2 && !c.failed)
+                            fail(c, kLost, "lost the tracking service at " + url_ + ": " + e2.message());
+                    });
+            });
         read(c);
     }
 
@@ -177,7 +161,7 @@ private:
             case Message::Kind::frame:
                 if (!haveOrigin_) originUs_ = m.timestampUs;
                 haveOrigin_ = true;
-                push(toFrame(std::move(m), originUs_));
+                history_.push(toFrame(std::move(m), originUs_), nowMs());
                 console_.rearm();
                 recorder_.write(text);
                 break;
@@ -187,10 +171,12 @@ private:
                                 url_ + " speaks protocol version " +
                                     (m.version < 0 ? std::string("unknown") : std::to_string(m.version)) +
                                     ", not 6; closing");
+                recorder_.write(text);
                 console_.say(kOpened, "connected to the tracking service at " + url_ + " (service " +
-                                          m.serviceVersion + ", protocol 6)");
+                                          printable(m.serviceVersion, 40) + ", protocol 6)");
                 break;
             case Message::Kind::deviceEvent:
+                recorder_.write(text);
                 deviceReady_ = m.deviceReady;
                 if (!deviceReady_) console_.say(kDevice, "the tracking device is detached or not streaming");
                 break;
@@ -204,14 +190,8 @@ private:
 
     // Dropped, and frame(0) invalid until a good one: never the last good frame left in place.
     void badFrame(const std::string& problem) {
-        push(Frame());
+        history_.push(Frame(), nowMs());
         console_.say(kBadMessage, "dropped a message from the tracking service: " + problem);
-    }
-
-    void push(Frame frame) {
-        frames_.push_back(std::move(frame));
-        if (frames_.size() > kHistoryFrames) frames_.pop_front();
-        lastFrameAt_ = Clock::now();
     }
 
     void fail(Connection& c, Line kind, const std::string& text) {
@@ -229,16 +209,20 @@ private:
         c.failed = true;
         error_code ignored;
         c.ws.next_layer().close(ignored);
-        c.io.restart();
-        for (int i = 0; i < kMaxHandlersPerPoll && c.io.poll(ignored) > 0; ++i) {
+        try {
+            c.io.restart();
+            for (int i = 0; i < kMaxHandlersPerPoll && c.io.poll(ignored) > 0; ++i) {
+            }
+        } catch (...) {  // the connection goes all the same
         }
         connection_.reset();
-        frames_.clear();
+        history_.clear();
         nextAttempt_ = Clock::now() + kRetryDelay;
     }
 
     const std::string url_;
     const Address address_;
+    const tcp::endpoint endpoint_;
     const bool named_;
     Recorder recorder_;
     ConsoleLines<kLineKinds> console_;
@@ -246,23 +230,16 @@ private:
     Clock::time_point nextAttempt_;
     bool answeredEver_ = false;
     bool deviceReady_ = true;
-    std::deque<Frame> frames_;
-    Clock::time_point lastFrameAt_;
+    FrameHistory history_;
     bool haveOrigin_ = false;
     int64_t originUs_ = 0;
 };
 
 }  // namespace
 
-std::shared_ptr<Source> makeLiveSource(const std::string& url, bool named, const char* recordPath) {
-    Address address;
-    if (!parseUrl(url, address)) {
-        printConsoleLine("HANDVIEW_TRACKER=" + url +
-                         " is neither none nor ws://HOST:PORT/PATH with HOST an IP address or localhost;"
-                         " running without a hand device");
-        return makeNoDevice();
-    }
-    return std::make_shared<LiveSource>(url, std::move(address), named, recordPath);
+std::shared_ptr<Source> makeLiveSource(const std::string& url, const Address& address, bool named,
+                                       const char* recordPath) {
+    return std::make_shared<LiveSource>(url, address, named, recordPath);
 }
 
 }  // namespace Leap

@@ -1,0 +1,40 @@
+// Console lines on standard error, "handview: " first, and text from outside made fit for them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace Leap {
+
+// Prefixes "handview: " and ends the line.
+void printConsoleLine(const std::string& text);
+
+// Text from a stream or a file as a console line may show it: on one line, control characters
+// and broken UTF-8 as \xNN, cut after `most` bytes with "...", so it cannot drive the terminal.
+std::string printable(std::string_view text, size_t most = 80);
+
+// One line per kind of problem until a good frame re-arms them, and never more than kMaxPerKind
+// of a kind, so a flapping stream cannot flood.
+template <int Kinds>
+class ConsoleLines {
+public:
+    // True when the line was printed.
+    bool say(int kind, const std::string& text) {
+        if (quiet_[kind] || said_[kind] >= kMaxPerKind) return false;
+        quiet_[kind] = true;
+        ++said_[kind];
+        printConsoleLine(said_[kind] < kMaxPerKind ? text : text + " (no more lines of this kind)");
+        return true;
+    }
+    void rearm() { quiet_.fill(false); }
+    void rearm(int kind) { quiet_[kind] = false; }
+
+private:
+    static constexpr int kMaxPerKind = 5;
+    std::array<bool, Kinds> quiet_{};
+    std::array<int, Kinds> said_{};
+};
+
+}  // namespace Leap
