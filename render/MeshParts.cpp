@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <unordered_set>
 #include <utility>
 
 #include "render/OglMesh.h"
@@ -167,14 +168,17 @@ std::vector<OglMeshPart> buildParts(const aiScene& scene, const MeshFlags& flags
 }
 
 // Walks the node tree with an explicit stack: a file may nest nodes deeper than the call stack goes.
+// A node met twice (the tree would have a cycle) is passed over.
 std::vector<OglMeshPart> buildPlacedParts(const aiScene& scene, const MeshFlags& flags) {
     if (scene.mRootNode == nullptr) return buildParts(scene, flags);
     std::vector<OglMeshPart> parts;
     if (!sceneHasMeshes(&scene)) return parts;
     std::vector<std::pair<const aiNode*, aiMatrix4x4>> pending{{scene.mRootNode, aiMatrix4x4()}};
+    std::unordered_set<const aiNode*> seen;
     while (!pending.empty()) {
         const auto [node, parent] = pending.back();
         pending.pop_back();
+        if (!seen.insert(node).second) continue;
         const aiMatrix4x4 transform = parent * node->mTransformation;
         const bool moved = !(transform == aiMatrix4x4());  // exactly: an identity keeps the file's values
         for (unsigned i = 0; i < node->mNumMeshes; ++i)

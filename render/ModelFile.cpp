@@ -117,7 +117,6 @@ ModelImport importModel(const char* path) {
         } catch (const std::bad_alloc&) {
             aiReleaseImport(result.scene);
             result.scene = nullptr;
-            result.parts = std::vector<OglMeshPart>();
             why = "std::bad_alloc";
         }
     }

@@ -24,7 +24,9 @@ void OglMesh::load(GLuint program) {
         std::printf("No meshes. Not good.\n");
         std::fflush(stdout);
     } else {
-        buildFromScene();
+        const MeshFlags flags = decideFlags(*scene);
+        useFlags(flags);
+        parts = buildParts(*scene, flags);
         uploadParts();
     }
     colorUniforms.push_back(glGetUniformLocation(program, "col"));
@@ -39,10 +41,7 @@ void OglMesh::load(GLuint program, const char* model) {
         std::printf("No meshes. Not good.\n");
         std::fflush(stdout);
     } else {
-        hasNormals = imported.flags.hasNormals;
-        hasColors = imported.flags.hasColors;
-        hasTexCoords = imported.flags.hasTexCoords;
-        hasMaterials = imported.flags.hasMaterials;
+        useFlags(imported.flags);
         parts = std::move(imported.parts);
         const float scale = fitToDefaultScene(parts);
         uploadParts();
@@ -55,13 +54,11 @@ void OglMesh::load(GLuint program, const char* model) {
     colorUniforms.push_back(glGetUniformLocation(program, "col"));
 }
 
-void OglMesh::buildFromScene() {
-    const MeshFlags flags = decideFlags(*scene);
+void OglMesh::useFlags(const MeshFlags& flags) {
     hasNormals = flags.hasNormals;
     hasColors = flags.hasColors;
     hasTexCoords = flags.hasTexCoords;
     hasMaterials = flags.hasMaterials;
-    parts = buildParts(*scene, flags);
 }
 
 void OglMesh::uploadParts() {

@@ -55,8 +55,7 @@ public:
     std::vector<GLint> colorUniforms;
 
 private:
-    // Flags and parts of the held scene, filled but not uploaded.
-    void buildFromScene();
+    void useFlags(const MeshFlags& flags);
     void uploadParts();
 };
 
