@@ -7,7 +7,9 @@
 
 #include <cstdio>
 #include <iostream>
+#include <string>
 
+#include "app/DataFiles.h"
 #include "app/FrameTime.h"
 #include "camera/HandControl.h"
 
@@ -52,11 +54,17 @@ bool App::init() {
     aiLogStream stream = aiGetPredefinedLogStream(aiDefaultLogStream_STDOUT, nullptr);
     aiAttachLogStream(&stream);
 
-    OglVertexShader vertexShader(kVertexShaderPath);
-    OglFragmentShader fragmentShader(kFragmentShaderPath);
+    // Run on a model of its own, the program may start anywhere: its shaders have a fallback.
+    const std::string vertexPath = modelPath ? dataFilePath(kVertexShaderPath) : kVertexShaderPath;
+    const std::string fragmentPath = modelPath ? dataFilePath(kFragmentShaderPath) : kFragmentShaderPath;
+    OglVertexShader vertexShader(vertexPath.c_str());
+    OglFragmentShader fragmentShader(fragmentPath.c_str());
     program.link(vertexShader, fragmentShader);
 
-    mesh.load(program.program);
+    if (modelPath)
+        mesh.load(program.program, modelPath);
+    else
+        mesh.load(program.program);
 
     camera.viewWidth = static_cast<float>(screenWidth);
     camera.viewHeight = static_cast<float>(screenHeight);

@@ -38,6 +38,8 @@ public:
     Leap::Controller controller;
     int screenWidth = 0;
     int screenHeight = 0;
+    // The model named on the command line; null for the default scene.
+    const char* modelPath = nullptr;
 };
 
 constexpr const char* kWindowTitle = "Oh, hello there";

@@ -1,5 +1,6 @@
 // Start-up against its bound: the bare import of the model versus the program's own start-up
 // up to the first presented frame, alternating in one run; or one of them once, for peak memory.
+// The model is the default scene's file, or (--named) a model named on the command line.
 #include <assimp/cimport.h>
 #include <assimp/scene.h>
 
@@ -19,7 +20,9 @@ constexpr const char* kUsage =
     "(default 5)\n"
     "       startup_bench --import-once MODEL.obj  bare import once, then print its peak memory\n"
     "       startup_bench --app-once MODEL.obj     App start-up and first frame once, then print its peak "
-    "memory";
+    "memory\n"
+    "       startup_bench --named MODEL [N]        the same as the first for a model named on the command line "
+    "(any format: checked, bounded, placed by its nodes and fitted)";
 constexpr int kDefaultRuns = 5;
 
 struct ImportTimes {
@@ -28,12 +31,12 @@ struct ImportTimes {
 };
 
 // (a) What start-up cannot beat: the import with the program's flags and log stream, and its release.
-ImportTimes bareImport() {
+ImportTimes bareImport(const char* path = kMeshPath) {
     bench::QuietStdout quiet;
     const bench::Clock::time_point start = bench::Clock::now();
     aiLogStream stream = aiGetPredefinedLogStream(aiDefaultLogStream_STDOUT, nullptr);
     aiAttachLogStream(&stream);
-    const aiScene* scene = aiImportFile(kMeshPath, kImportFlags);
+    const aiScene* scene = aiImportFile(path, kImportFlags);
     ImportTimes times;
     times.import = bench::secondsSince(start);
     if (scene == nullptr) bench::ModelDir::fail(std::string("import failed: ") + aiGetErrorString());
@@ -50,13 +53,14 @@ struct AppStart {
 };
 
 // (b) The program's start-up: App construction, init() and one step(), until the frame is done.
-AppStart appStart() {
+AppStart appStart(const char* named = nullptr) {
     AppStart started;
     std::unique_ptr<App> app;
     {
         bench::QuietStdout quiet;
         const bench::Clock::time_point start = bench::Clock::now();
         app = std::make_unique<App>();
+        app->modelPath = named;
         if (!app->init()) bench::ModelDir::fail("App::init failed (is DISPLAY set?)");
         app->step();
         glFinish();
@@ -83,20 +87,24 @@ void printSpread(const char* label, const std::string& key, const std::vector<do
     bench::result(key + ".max_s", s.max);
 }
 
-int compare(const char* model, int runs) {
-    bench::ModelDir dir(model);
-    bench::ScopedChdir inDir(dir.path());
+int compare(const char* model, int runs, bool namedModel) {
+    // A named model is opened where it is; the shaders then come from the working directory.
+    const std::string path = bench::fs::absolute(model).string();
+    const char* const named = namedModel ? path.c_str() : nullptr;
+    std::unique_ptr<bench::ModelDir> dir(namedModel ? nullptr : new bench::ModelDir(model));
+    bench::ScopedChdir inDir(named ? bench::fs::path(HANDVIEW_SOURCE_DIR) : dir->path());
+    const char* const imported = named ? named : kMeshPath;
 
     // One untimed round first: the driver, the shader compiler and the file are then warm for both.
-    bareImport();
-    const AppStart first = appStart();
+    bareImport(imported);
+    const AppStart first = appStart(named);
 
     std::vector<double> imports, importReleases, apps;
     for (int i = 0; i < runs; ++i) {
-        const ImportTimes a = bareImport();
+        const ImportTimes a = bareImport(imported);
         imports.push_back(a.import);
         importReleases.push_back(a.import + a.release);
-        apps.push_back(appStart().seconds);
+        apps.push_back(appStart(named).seconds);
         std::fprintf(stderr, "run %d/%d: import+release %.3f s, start-up %.3f s\n", i + 1, runs,
                      importReleases.back(), apps.back());
     }
@@ -137,8 +145,10 @@ int appOnce(const char* model) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--import-once") == 0) return importOnce(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--app-once") == 0) return appOnce(argv[2]);
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--named") == 0)
+        return compare(argv[2], argc == 4 ? bench::countArgument(argv[3], kUsage) : kDefaultRuns, true);
     if ((argc == 2 || argc == 3) && argv[1][0] != '-')
-        return compare(argv[1], argc == 3 ? bench::countArgument(argv[2], kUsage) : kDefaultRuns);
+        return compare(argv[1], argc == 3 ? bench::countArgument(argv[2], kUsage) : kDefaultRuns, false);
     std::fprintf(stderr, "%s\n", kUsage);
     return 2;
 }

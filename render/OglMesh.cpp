@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "render/ModelFile.h"
+
 OglMeshPart::OglMeshPart(OglBuffVertex vertices, OglBuffIndex indices)
     : OglMeshPart(std::move(vertices), std::move(indices), PartColor{1.0f, 1.0f, 1.0f}) {}
 
@@ -23,17 +25,47 @@ void OglMesh::load(GLuint program) {
         std::fflush(stdout);
     } else {
         const MeshFlags flags = decideFlags(*scene);
-        hasNormals = flags.hasNormals;
-        hasColors = flags.hasColors;
-        hasTexCoords = flags.hasTexCoords;
-        hasMaterials = flags.hasMaterials;
+        useFlags(flags);
         parts = buildParts(*scene, flags);
-        for (OglMeshPart& part : parts) {
-            part.vertexBuffer.upload();
-            part.indexBuffer.upload();
-        }
+        uploadParts();
     }
     colorUniforms.push_back(glGetUniformLocation(program, "col"));
+}
+
+void OglMesh::load(GLuint program, const char* model) {
+    ModelImport imported = importModel(model);
+    scene = imported.scene;
+    if (scene == nullptr) {
+        std::fprintf(stderr, "handview: %s\n", imported.error.c_str());
+    } else if (!sceneHasMeshes(scene)) {
+        std::printf("No meshes. Not good.\n");
+        std::fflush(stdout);
+    } else {
+        useFlags(imported.flags);
+        parts = std::move(imported.parts);
+        const float scale = fitToDefaultScene(parts);
+        uploadParts();
+        size_t triangles = 0;
+        for (const OglMeshPart& part : parts) triangles += part.indexBuffer.indices.size() / 3;
+        std::printf("Loaded %s: %zu parts, %zu triangles, imported in %.3f s, scaled by %g\n", model, parts.size(),
+                    triangles, imported.seconds, scale);
+        std::fflush(stdout);
+    }
+    colorUniforms.push_back(glGetUniformLocation(program, "col"));
+}
+
+void OglMesh::useFlags(const MeshFlags& flags) {
+    hasNormals = flags.hasNormals;
+    hasColors = flags.hasColors;
+    hasTexCoords = flags.hasTexCoords;
+    hasMaterials = flags.hasMaterials;
+}
+
+void OglMesh::uploadParts() {
+    for (OglMeshPart& part : parts) {
+        part.vertexBuffer.upload();
+        part.indexBuffer.upload();
+    }
 }
 
 void OglMesh::draw() {

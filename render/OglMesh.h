@@ -40,7 +40,10 @@ public:
     OglMesh(const OglMesh&) = delete;
     OglMesh& operator=(const OglMesh&) = delete;
 
+    // The default scene, as it is.
     void load(GLuint program);
+    // A user's model: placed by its nodes and fitted into the default scene's bounds.
+    void load(GLuint program, const char* model);
     void draw();
 
     bool hasNormals = false;
@@ -50,6 +53,10 @@ public:
     const aiScene* scene = nullptr;
     std::vector<OglMeshPart> parts;
     std::vector<GLint> colorUniforms;
+
+private:
+    void useFlags(const MeshFlags& flags);
+    void uploadParts();
 };
 
 constexpr const char* kMeshPath = "obj/shapes.obj";
@@ -60,5 +67,11 @@ constexpr unsigned kImportFlags = 0x4379ECB;
 // (not uploaded) part per mesh that yields a triangle. Null or mesh-less scenes give none.
 MeshFlags decideFlags(const aiScene& scene);
 std::vector<OglMeshPart> buildParts(const aiScene& scene, const MeshFlags& flags);
+// The same, placed as the scene's nodes say: each mesh once for every node that names it, in
+// the node's accumulated transform.
+std::vector<OglMeshPart> buildPlacedParts(const aiScene& scene, const MeshFlags& flags);
 PartColor partColor(const aiScene& scene, unsigned materialIndex, bool hasMaterials);
 bool sceneHasMeshes(const aiScene* scene);
+// Moves and uniformly scales the parts' positions, on the CPU, so that the bounds of their triangles
+// fit the default scene's bounds, centred in them. Returns the scale applied.
+float fitToDefaultScene(std::vector<OglMeshPart>& parts);

@@ -9,6 +9,8 @@
 #   --side SHELL          side process (e.g. a test server, $SRC as above), started in the work dir before the
 #                         program and killed at the end; $PORT in it, in --env values and in the
 #                         program's arguments is a free port, awaited before the start
+#   --arg ARG             an argument for the program (repeatable; --arg=-x for one with a dash)
+#   --run PATH            run PATH (relative to the work dir, e.g. installed by --prep) instead of PROGRAM
 #   --setpriv             without the capabilities that let root read any file
 #   --no-window           start-up fails: no window is awaited
 #   --wait-out TEXT       wait until standard output or error holds TEXT
@@ -28,9 +30,9 @@ import argparse, os, pty, re, shlex, shutil, signal, socket, subprocess, sys, te
 
 TIMEOUT = 120.0  # a ceiling for any one event; cases end as soon as theirs has come
 ap = argparse.ArgumentParser()
-for flag in ("prep", "env", "out", "no-out"):
+for flag in ("prep", "env", "out", "no-out", "arg"):
     ap.add_argument("--" + flag, action="append", default=[])
-for flag in ("name", "side", "wait-out", "xdo", "ref", "stdin", "err", "exit", "size", "quit", "bad"):
+for flag in ("name", "run", "side", "wait-out", "xdo", "ref", "stdin", "err", "exit", "size", "quit", "bad"):
     ap.add_argument("--" + flag, default={"exit": "0", "size": "640x480", "quit": "escape", "bad": "0.002"}.get(flag))
 for flag in ("setpriv", "no-window", "changed"):
     ap.add_argument("--" + flag, action="store_true")
@@ -90,7 +92,7 @@ for _ in range(200 if a.side and "$PORT" in a.side else 0):
 setpriv = ["setpriv", "--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search"] if a.setpriv else []
 # A terminal makes the program's stdio line-buffered, so its lines can be waited for.
 master, slave = pty.openpty()
-proc = subprocess.Popen(setpriv + [arg.replace("$PORT", port) for arg in a.program], cwd=work, env=env, stdin=subprocess.PIPE, stdout=slave, stderr=subprocess.PIPE)
+proc = subprocess.Popen(setpriv + [arg.replace("$PORT", port) for arg in ([a.run] if a.run else a.program) + a.arg], cwd=work, env=env, stdin=subprocess.PIPE, stdout=slave, stderr=subprocess.PIPE)
 os.close(slave)
 streams = {master: b"", proc.stderr.fileno(): b""}
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <tuple>
@@ -227,6 +228,44 @@ TEST(MeshParts, BuiltFromTheScene) {
         EXPECT_EQ(parts.back().indexBuffer.indices, c.indices);
         EXPECT_EQ(std::vector<float>({parts.back().color.r, parts.back().color.g, parts.back().color.b}), c.colour);
     }
+}
+
+// A model's triangles go into the default scene's box (x and z -0.75 to 1.25, y -0.08 to 0.62), centred,
+// by the largest scale that keeps them inside; that scene's own bounds stay exactly where they are.
+TEST(MeshParts, FittedIntoTheDefaultScenesBoxByOneScale) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        std::vector<float> positions;  // one triangle
+        float scale;
+        std::vector<float> fitted;
+    } cases[] = {
+        {{-.75f, -.08f, -.75f, 1.25f, .62f, 1.25f, 0, 0, 0}, 1, {-.75f, -.08f, -.75f, 1.25f, .62f, 1.25f, 0, 0, 0}},
+        {{1e3f, 1e3f, 1e3f, 1400, 1e3f, 1e3f, 1e3f, 1e3f, 1200}, .005f, {-.75f, .27f, -.25f, 1.25f, .27f, -.25f, -.75f, .27f, .75f}},
+        {{0, -7, 0, 0, 7, 0, inf, 0, 1}, .05f, {.25f, -.08f, .25f, .25f, .62f, .25f, inf, .27f, .3f}},  // bounds skip it
+        {{5, 5, 5, 5, 5, 5, 5, 5, 5}, 1, {.25f, .27f, .25f, .25f, .27f, .25f, .25f, .27f, .25f}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        OglBuffVertex vertices;
+        vertices.layout.push_back({GL_FLOAT, 3});
+        vertices.vertices = c.positions;
+        OglBuffIndex indices;
+        indices.indices = {0, 1, 2};
+        std::vector<OglMeshPart> parts{OglMeshPart(vertices, indices)};
+        parts[0].vertexBuffer.fill();
+        EXPECT_FLOAT_EQ(fitToDefaultScene(parts), c.scale);
+        for (size_t i = 0; i < c.fitted.size(); ++i) EXPECT_FLOAT_EQ(parts[0].vertexBuffer.vertices[i], c.fitted[i]) << i;
+    }
+}
+
+// glTF's importers may give a material only a base colour.
+TEST(MeshParts, BaseColourWhereThereIsNoDiffuse) {
+    aiScene scene;
+    scene.mMaterials = new aiMaterial* [scene.mNumMaterials = 1] { new aiMaterial };
+    const aiColor4D teal(.1f, .6f, .7f, 1);
+    scene.mMaterials[0]->AddProperty(&teal, 1, AI_MATKEY_BASE_COLOR);
+    const PartColor colour = partColor(scene, 0, true);
+    EXPECT_EQ(std::vector<float>({colour.r, colour.g, colour.b}), std::vector<float>({.1f, .6f, .7f}));
 }
 
 TEST(ShaderSource, LineFeedBeforeEveryLineCarriageReturnsAtLineEndsDropped) {

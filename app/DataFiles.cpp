@@ -1,0 +1,29 @@
+// The data directories are found from the executable's own path, so any working directory works.
+#include "app/DataFiles.h"
+
+#include <unistd.h>
+
+#include <fstream>
+
+#include "render/OglShader.h"
+
+namespace {
+std::string executableDirectory() {
+    char buffer[4096];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return std::string();
+    const std::string exe(buffer, size_t(length));
+    return exe.substr(0, exe.rfind('/') + 1);
+}
+}  // namespace
+
+std::string dataFilePath(const char* path) {
+    if (std::ifstream(nativePath(path)).is_open()) return path;
+    const std::string directory = executableDirectory();
+    if (directory.empty()) return path;
+    for (const char* dataDir : {"", "../share/handview/"}) {
+        const std::string candidate = directory + dataDir + nativePath(path);
+        if (std::ifstream(candidate).is_open()) return candidate;
+    }
+    return path;
+}
