@@ -2,7 +2,7 @@
 # Sourced, not run.
 
 HANDVIEW_PACKAGES=(
-  cmake make g++ pkg-config python3
+  cmake ninja-build g++ pkg-config python3
   libsdl2-dev libglew-dev libassimp-dev libois-dev libboost-timer-dev
   libx11-dev libxi-dev libpng-dev libgtest-dev
   libboost1.74-dev nlohmann-json3-dev python3-websockets
@@ -36,7 +36,11 @@ build_tree() {
   local dir=$1 target=$2
   shift 2
   echo "== building $dir ($target)"
-  cmake -S . -B "$dir" "$@" >/dev/null
+  # Ninja starts a target's sources before its dependencies link; a tree configured
+  # earlier keeps the generator it has.
+  local generator=()
+  [ -f "$dir/CMakeCache.txt" ] || generator=(-G Ninja)
+  cmake "${generator[@]}" -S . -B "$dir" "$@" >/dev/null
   cmake --build "$dir" -j"$(nproc)" --target "$target"
 }
 
