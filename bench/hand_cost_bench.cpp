@@ -7,6 +7,7 @@
 // ../shared/hands/images beside the repository)
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <string>
@@ -71,7 +72,14 @@ std::vector<cv::Mat> readFrames(const std::string& source, bool& stills) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
+        std::fprintf(stderr, "usage: hand_cost_bench [SEQUENCE | IMAGES_DIR]\n");
+        return argc == 2 && !std::strcmp(argv[1], "--help") ? 0 : 2;
+    }
     const std::string source = argc > 1 ? argv[1] : std::string(HANDVIEW_SOURCE_DIR) + "/../shared/hands/images";
+    // OpenCV's video readers log their own failures at length; the bench says one line.
+    if (source.find('%') == std::string::npos && !std::filesystem::exists(source))
+        bench::ModelDir::fail("no sequence or photos at " + source);
     bool stills = false;
     const std::vector<cv::Mat> frames = readFrames(source, stills);
     cv::setNumThreads(kThreads);
