@@ -25,9 +25,7 @@ void OglMesh::load(GLuint program) {
         std::fflush(stdout);
     } else {
         const MeshFlags flags = decideFlags(*scene);
-        useFlags(flags);
-        parts = buildParts(*scene, flags);
-        uploadParts();
+        use(flags, buildParts(*scene, flags));
     }
     colorUniforms.push_back(glGetUniformLocation(program, "col"));
 }
@@ -41,10 +39,8 @@ void OglMesh::load(GLuint program, const char* model) {
         std::printf("No meshes. Not good.\n");
         std::fflush(stdout);
     } else {
-        useFlags(imported.flags);
-        parts = std::move(imported.parts);
-        const float scale = fitToDefaultScene(parts);
-        uploadParts();
+        const float scale = fitToDefaultScene(imported.parts);
+        use(imported.flags, std::move(imported.parts));
         size_t triangles = 0;
         for (const OglMeshPart& part : parts) triangles += part.indexBuffer.indices.size() / 3;
         std::printf("Loaded %s: %zu parts, %zu triangles, imported in %.3f s, scaled by %g\n", model, parts.size(),
@@ -54,14 +50,12 @@ void OglMesh::load(GLuint program, const char* model) {
     colorUniforms.push_back(glGetUniformLocation(program, "col"));
 }
 
-void OglMesh::useFlags(const MeshFlags& flags) {
+void OglMesh::use(const MeshFlags& flags, std::vector<OglMeshPart> built) {
     hasNormals = flags.hasNormals;
     hasColors = flags.hasColors;
     hasTexCoords = flags.hasTexCoords;
     hasMaterials = flags.hasMaterials;
-}
-
-void OglMesh::uploadParts() {
+    parts = std::move(built);
     for (OglMeshPart& part : parts) {
         part.vertexBuffer.upload();
         part.indexBuffer.upload();

@@ -55,8 +55,8 @@ public:
     std::vector<GLint> colorUniforms;
 
 private:
-    void useFlags(const MeshFlags& flags);
-    void uploadParts();
+    // Takes the parts and their flags, and uploads them.
+    void use(const MeshFlags& flags, std::vector<OglMeshPart> built);
 };
 
 constexpr const char* kMeshPath = "obj/shapes.obj";

@@ -88,7 +88,7 @@ private:
                  i < kMaxHandlersPerPoll && !c.failed && Clock::now() < budgetEnd && c.io.poll_one(); ++i) {
             }
         } catch (...) {
-            fail(c, kLost, "lost the tracking service at " + url_ + ": an error while reading it");
+            lost(c, "an error while reading it");
         }
         // Judged after reading what has arrived: a slow frame must not cost a connection whose
         // handshake came meanwhile.
@@ -127,11 +127,10 @@ private:
         c.ws.async_write(
             asio::buffer(kBackground.data(), kBackground.size()), [this, &c](error_code e, size_t) {
                 if (c.failed) return;
-                if (e) return fail(c, kLost, "lost the tracking service at " + url_ + ": " + e.message());
+                if (e) return lost(c, e.message());
                 c.ws.async_write(
                     asio::buffer(kFocused.data(), kFocused.size()), [this, &c](error_code e2, size_t) {
-                        if (e2 && !c.failed)
-                            fail(c, kLost, "lost the tracking service at " + url_ + ": " + e2.message());
+                        if (e2 && !c.failed) lost(c, e2.message());
                     });
             });
         read(c);
@@ -143,7 +142,7 @@ private:
             if (ec == websocket::error::message_too_big)
                 return fail(c, kBadMessage,
                             "dropped a message over 64 KiB from " + url_ + " and the connection");
-            if (ec) return fail(c, kLost, "lost the tracking service at " + url_ + ": " + ec.message());
+            if (ec) return lost(c, ec.message());
             const auto bytes = c.buffer.data();
             const std::string_view text(static_cast<const char*>(bytes.data()), bytes.size());
             if (c.ws.got_binary())
@@ -200,6 +199,10 @@ private:
         const bool worthALine = kind != kUnreachable || named_ || answeredEver_;
         // A service that comes back after a lost line is announced again.
         if (worthALine && console_.say(kind, text) && kind == kLost) console_.rearm(kOpened);
+    }
+
+    void lost(Connection& c, const std::string& why) {
+        fail(c, kLost, "lost the tracking service at " + url_ + ": " + why);
     }
 
     // Cancels what is pending and lets the cancelled handlers run before the stream goes.

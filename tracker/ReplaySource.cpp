@@ -15,8 +15,8 @@ namespace Leap {
 
 namespace {
 
-constexpr uint64_t kReadAheadBytes =
-    256 * 1024;  // a call's most: a file of skipped lines must not stall a frame
+// What one call reads at most: a file of skipped lines must not stall a frame.
+constexpr uint64_t kReadAheadBytes = 256 * 1024;
 
 class ReplaySource : public Source {
 public:

@@ -58,11 +58,12 @@ std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
     std::optional<LandmarkReading> seen;
     HandRegion crop;
     std::vector<Palm> palms;
-    if (!tracked_ || ++sinceDetection_ >= kFramesBetweenSearches) {
+    const auto search = [&] {
         palms = detector_.detect(*bgr);
         searched_ = true;
         sinceDetection_ = 0;
-    }
+    };
+    if (!tracked_ || ++sinceDetection_ >= kFramesBetweenSearches) search();
     if (tracked_) {
         // While a hand is followed, only a larger one elsewhere takes over, as the detector
         // measures both.
@@ -73,9 +74,7 @@ std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
         }
         if (!confirmed(seen)) {
             seen.reset();
-            if (!searched_) palms = detector_.detect(*bgr);
-            searched_ = true;
-            sinceDetection_ = 0;
+            if (!searched_) search();
         }
     }
     for (size_t i = 0; !seen && i < std::min(palms.size(), kPalmsTried); ++i) seen = lookAt(*bgr, palms[i], crop);
