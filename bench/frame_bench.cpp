@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 #include "app/App.h"
 
 namespace {

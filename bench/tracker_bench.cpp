@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "FrameDecoding.h"
+#include "tracker/FrameDecoding.h"
 #include "Leap.h"
 #include "bench/BenchSupport.h"
 

@@ -1,6 +1,6 @@
 // Wraps XOpenDisplay so the input glue sees the X connections that OIS opens
 // for itself. Lives in the executable, which X11's callers resolve to first.
-#include "X11Glue.h"
+#include "input/X11Glue.h"
 
 #include <X11/Xlib.h>
 #include <dlfcn.h>

@@ -1,5 +1,5 @@
 // Parsing of the service's address; the IP address is checked here, so a source can use it as is.
-#include "Address.h"
+#include "tracker/Address.h"
 
 #include <algorithm>
 #include <boost/asio/ip/address.hpp>

@@ -1,5 +1,5 @@
 // Console lines, and the escaping that keeps text from outside on one harmless line.
-#include "Console.h"
+#include "tracker/Console.h"
 
 #include <cstdio>
 

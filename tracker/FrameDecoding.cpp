@@ -1,12 +1,12 @@
 // Reads only what the controller reports out of the service's messages, which carry many more
 // fields. A hand's fingers are its pointables that are extended and not tools.
-#include "FrameDecoding.h"
+#include "tracker/FrameDecoding.h"
 
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "Validation.h"
+#include "tracker/Validation.h"
 
 namespace Leap {
 

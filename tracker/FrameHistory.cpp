@@ -1,5 +1,5 @@
 // History and staleness, shared by the live stream and replays.
-#include "FrameHistory.h"
+#include "tracker/FrameHistory.h"
 
 namespace Leap {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "Console.h"
-#include "Source.h"
+#include "tracker/Console.h"
+#include "tracker/Source.h"
 
 namespace Leap {
 

@@ -1,5 +1,5 @@
 // Reading in chunks keeps memory to one line and one chunk, however long the file.
-#include "LineFile.h"
+#include "tracker/LineFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -6,11 +6,11 @@
 #include <boost/beast/websocket.hpp>
 #include <chrono>
 
-#include "Console.h"
-#include "FrameDecoding.h"
-#include "FrameHistory.h"
-#include "Recording.h"
-#include "Source.h"
+#include "tracker/Console.h"
+#include "tracker/FrameDecoding.h"
+#include "tracker/FrameHistory.h"
+#include "tracker/Recording.h"
+#include "tracker/Source.h"
 
 namespace Leap {
 

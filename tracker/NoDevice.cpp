@@ -1,5 +1,5 @@
 // The source when there is nothing to track: never connected, every frame invalid.
-#include "Source.h"
+#include "tracker/Source.h"
 
 namespace Leap {
 

@@ -1,5 +1,5 @@
 // The recording format, written and read.
-#include "Recording.h"
+#include "tracker/Recording.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "Console.h"
-#include "FrameDecoding.h"
+#include "tracker/Console.h"
+#include "tracker/FrameDecoding.h"
 
 namespace Leap {
 

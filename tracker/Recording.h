@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "ReplayFormat.h"
+#include "tracker/ReplayFormat.h"
 
 namespace Leap {
 

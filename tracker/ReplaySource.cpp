@@ -4,12 +4,12 @@
 #include <chrono>
 #include <cmath>
 
-#include "Console.h"
-#include "FrameHistory.h"
-#include "LineFile.h"
-#include "Recording.h"
-#include "SessionFormat.h"
-#include "Source.h"
+#include "tracker/Console.h"
+#include "tracker/FrameHistory.h"
+#include "tracker/LineFile.h"
+#include "tracker/Recording.h"
+#include "tracker/SessionFormat.h"
+#include "tracker/Source.h"
 
 namespace Leap {
 

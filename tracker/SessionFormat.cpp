@@ -1,12 +1,12 @@
 // Session lines to frames: lines with the same time make one frame, which is complete when a
 // line with a later time, the end line or the end of the file comes.
-#include "SessionFormat.h"
+#include "tracker/SessionFormat.h"
 
 #include <charconv>
 #include <cmath>
 
-#include "Console.h"
-#include "Validation.h"
+#include "tracker/Console.h"
+#include "tracker/Validation.h"
 
 namespace Leap {
 

@@ -1,7 +1,7 @@
 // The project's hand session files (README-format.md): plain text, one line per hand per frame.
 #pragma once
 
-#include "ReplayFormat.h"
+#include "tracker/ReplayFormat.h"
 
 namespace Leap {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "Address.h"
+#include "tracker/Address.h"
 #include "Leap.h"
 
 namespace Leap {

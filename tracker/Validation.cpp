@@ -1,6 +1,6 @@
 // Finite values only, positions within 10 m of the device, normals of about unit length: a value
 // past these is a broken frame, and would fling the camera.
-#include "Validation.h"
+#include "tracker/Validation.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 // A finger is held out when it is straight: its joints barely bend. The thumb bends little even
 // when tucked in: it is held out when it stands away from the palm.
-#include "Fingers.h"
+#include "webcam/Fingers.h"
 
 #include <algorithm>
 #include <cmath>

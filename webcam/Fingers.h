@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "Hand.h"
+#include "webcam/Hand.h"
 
 namespace webcam {
 

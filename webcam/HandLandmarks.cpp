@@ -1,4 +1,4 @@
-#include "HandLandmarks.h"
+#include "webcam/HandLandmarks.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <opencv2/dnn.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "PalmDetector.h"
+#include "webcam/PalmDetector.h"
 
 namespace webcam {
 

@@ -7,8 +7,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "Hand.h"
-#include "OnnxModel.h"
+#include "webcam/Hand.h"
+#include "webcam/OnnxModel.h"
 
 namespace webcam {
 

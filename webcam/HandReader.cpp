@@ -1,10 +1,10 @@
-#include "HandReader.h"
+#include "webcam/HandReader.h"
 
 #include <algorithm>
 
 #include <opencv2/imgproc.hpp>
 
-#include "Fingers.h"
+#include "webcam/Fingers.h"
 
 namespace webcam {
 

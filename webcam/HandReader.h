@@ -9,9 +9,9 @@
 
 #include <opencv2/core.hpp>
 
-#include "Hand.h"
-#include "HandLandmarks.h"
-#include "PalmDetector.h"
+#include "webcam/Hand.h"
+#include "webcam/HandLandmarks.h"
+#include "webcam/PalmDetector.h"
 
 namespace webcam {
 

@@ -1,4 +1,4 @@
-#include "OnnxModel.h"
+#include "webcam/OnnxModel.h"
 
 #include <sys/stat.h>
 

@@ -1,6 +1,6 @@
 // The detector sees a 128x128 letterboxed copy and scores 896 fixed anchors (a 16x16 grid with two
 // per cell, an 8x8 grid with six); each anchor regresses a box and seven palm keypoints.
-#include "PalmDetector.h"
+#include "webcam/PalmDetector.h"
 
 #include <algorithm>
 #include <cmath>

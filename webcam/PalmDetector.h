@@ -7,7 +7,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "OnnxModel.h"
+#include "webcam/OnnxModel.h"
 
 namespace webcam {
 

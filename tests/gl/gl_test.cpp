@@ -14,7 +14,7 @@
 #include "app/App.h"
 #include "app/FrameTime.h"
 #include "input/X11Glue.h"
-#include "support/FakeHands.h"
+#include "tests/support/FakeHands.h"
 
 // Last: Xlib's macros (None, Bool) clash with GoogleTest's names.
 #include <SDL_syswm.h>

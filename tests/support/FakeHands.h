@@ -1,7 +1,7 @@
 // Hands built in memory and a source that delivers them, for tests that drive the hand control.
 #pragma once
 
-#include "Source.h"
+#include "tracker/Source.h"
 
 namespace fake {
 

@@ -17,7 +17,7 @@
 #include "render/OglLight.h"
 #include "render/OglMesh.h"
 #include "render/OglShader.h"
-#include "support/FakeHands.h"
+#include "tests/support/FakeHands.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 

@@ -12,9 +12,9 @@
 #include <sstream>
 #include <thread>
 
-#include "Console.h"
-#include "FrameDecoding.h"
-#include "support/FakeHands.h"
+#include "tracker/Console.h"
+#include "tracker/FrameDecoding.h"
+#include "tests/support/FakeHands.h"
 
 using namespace Leap;
 using ::testing::internal::CaptureStderr;
