@@ -20,7 +20,7 @@ using namespace webcam;
 
 constexpr int kDefaultPort = 6437;  // where the viewer looks for a tracking service
 constexpr const char* kUsage =
-    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--help]";
+    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--fixed-rest] [--help]";
 constexpr const char* kHelp = R"(
 Watches a camera and serves the hands it sees as a hand-tracking service on
 ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
@@ -32,6 +32,8 @@ ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
   --port P      another port than 6437 (0: any free one)
   --stdout      every frame's message on standard output instead, one line each, as fast as it
                 goes: a recording for HANDVIEW_REPLAY
+  --fixed-rest  the rest is a fixed place in the picture (the middle, 40 cm away) instead of
+                where an open hand appears
 HANDVIEW_MODELS=DIR reads the hand models from DIR.
 )";
 
@@ -46,6 +48,7 @@ struct Options {
     const char* video = nullptr;
     int port = kDefaultPort;
     bool toStdout = false;
+    bool fixedRest = false;
     bool help = false;
 };
 
@@ -66,6 +69,8 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
             o.help = true;
         } else if (a == "--stdout") {
             o.toStdout = true;
+        } else if (a == "--fixed-rest") {
+            o.fixedRest = true;
         } else if (a != "--camera" && a != "--video" && a != "--port") {
             error = "unknown option " + a;
             return false;
@@ -135,12 +140,14 @@ int main(int argc, char** argv) {
     if (!o.toStdout || !o.video) capture->startLive();
 
     HandFilter filter;
+    HandCentring centring;
     CameraFrame frame;
     for (int64_t id = 1; capture->next(frame, stopRequested); ++id) {
         std::optional<ControllerHand> seen;
-        if (const auto sighting = reader.read(frame.image))
-            seen = toControllerSpace(*sighting, frame.image.cols, frame.image.rows);
-        const std::optional<ControllerHand> hand = filter.next(seen);
+        const auto sighting = reader.read(frame.image);
+        if (sighting) seen = toControllerSpace(*sighting, frame.image.cols, frame.image.rows);
+        std::optional<ControllerHand> hand = filter.next(seen, frame.timestampUs);
+        if (!o.fixedRest) hand = centring.next(hand, frame.timestampUs);
         std::string message = frameMessage(id, frame.timestampUs, hand ? &*hand : nullptr, filter.handId());
         if (!o.toStdout) {
             server.send(std::move(message));

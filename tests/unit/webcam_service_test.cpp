@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "webcam/ControllerSpace.h"
 
@@ -68,21 +69,51 @@ TEST(WebcamService, HandMotionsReadAsTheControllerWould) {
     EXPECT_FALSE(toControllerSpace(HandSighting(), 640, 480)) << "landmarks all in one point";
 }
 
-TEST(WebcamService, StillHandIsSteadiedButFingerChangesComeThrough) {
+TEST(WebcamService, StillHandIsSteadiedMovingHandFollowedFingerChangesComeThrough) {
     HandFilter filter;
     ControllerHand a = *toControllerSpace(cameraView(0, 0, 0, 0, 0), 640, 480), b = a, point = a;
     b.palmPosition.x += 6;  // a still hand's jitter
     float low = 1e9f, high = -1e9f;
     for (int i = 0; i < 20; ++i) {
-        const float x = filter.next(i % 2 ? b : a)->palmPosition.x;
+        const float x = filter.next(i % 2 ? b : a, i * 33333)->palmPosition.x;
         if (i >= 10) low = std::min(low, x), high = std::max(high, x);
     }
     EXPECT_LT(high - low, 3);
+    for (int i = 20; i < 50; ++i, b.palmPosition.x += 3.3f) filter.next(b, i * 33333);  // moving 100 mm/s
+    EXPECT_GT(filter.next(b, 1666666)->palmPosition.x, b.palmPosition.x - 3.3f) << "followed within a frame";
     point.extended = {false, true, false, false, false};
-    EXPECT_EQ(filter.next(point)->extended, a.extended) << "one frame may be a glitch";
-    EXPECT_EQ(filter.next(point)->extended, point.extended) << "two are a change";
+    EXPECT_EQ(filter.next(point, 1700000)->extended, a.extended) << "one frame may be a glitch";
+    EXPECT_EQ(filter.next(point, 1733333)->extended, point.extended) << "two are a change";
     const int64_t id = filter.handId();
-    EXPECT_FALSE(filter.next(std::nullopt));
-    filter.next(a);
+    EXPECT_FALSE(filter.next(std::nullopt, 1766666));
+    filter.next(a, 1800000);
     EXPECT_NE(filter.handId(), id) << "a hand seen again is a new hand";
+}
+
+TEST(WebcamService, TheRestIsWhereAnOpenHandAppears) {
+    struct Step { float x, y, z; int fingers, frames; };  // fingers -1: no hand; 30 frames a second
+    const struct { const char* what; std::vector<Step> steps; Leap::Vector reads; } cases[] = {
+        {"appears off-centre: at rest", {{90, 150, 50, 5, 9}}, {0, 200, 100}},
+        {"then moves", {{90, 150, 50, 5, 9}, {120, 170, 30, 5, 1}}, {30, 220, 80}},
+        {"a fist is a clutch", {{90, 150, 50, 5, 9}, {-80, 250, 0, 0, 9}, {-80, 250, 0, 4, 9}}, {0, 200, 100}},
+        {"pointing keeps the rest", {{90, 150, 50, 5, 9}, {110, 150, 50, 1, 1}}, {20, 200, 100}},
+        {"appears pointing: at rest", {{90, 150, 50, 2, 9}}, {0, 200, 100}},
+        {"lost for a moment: same rest", {{90, 150, 50, 5, 9}, {0, 0, 0, -1, 5}, {120, 150, 50, 5, 1}}, {30, 200, 100}},
+        {"away a while: a new rest", {{90, 150, 50, 5, 9}, {0, 0, 0, -1, 30}, {120, 150, 50, 5, 9}}, {0, 200, 100}},
+    };
+    for (const auto& c : cases) {
+        HandCentring centring;
+        std::optional<ControllerHand> out;
+        int64_t us = 0;
+        for (const Step& s : c.steps)
+            for (int i = 0; i < s.frames; ++i, us += 33333) {
+                ControllerHand h;
+                h.palmPosition = {s.x, s.y, s.z};
+                h.tips.fill({s.x, s.y + 30, s.z - 80});
+                std::fill_n(h.extended.begin(), std::max(s.fingers, 0), true);
+                out = centring.next(s.fingers < 0 ? std::nullopt : std::optional(h), us);
+            }
+        expectNear(out->palmPosition, c.reads, 0.01f, c.what);
+        expectNear(out->tips[1], {c.reads.x, c.reads.y + 30, c.reads.z - 80}, 0.01f, c.what);
+    }
 }
