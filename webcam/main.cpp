@@ -12,6 +12,7 @@
 #include "webcam/ControllerSpace.h"
 #include "webcam/FrameMessage.h"
 #include "webcam/HandReader.h"
+#include "webcam/Preview.h"
 #include "webcam/TrackingServer.h"
 
 namespace {
@@ -20,7 +21,7 @@ using namespace webcam;
 
 constexpr int kDefaultPort = 6437;  // where the viewer looks for a tracking service
 constexpr const char* kUsage =
-    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--fixed-rest] [--help]";
+    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--preview] [--fixed-rest] [--help]";
 constexpr const char* kHelp = R"(
 Watches a camera and serves the hands it sees as a hand-tracking service on
 ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
@@ -32,6 +33,8 @@ ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
   --port P      another port than 6437 (0: any free one)
   --stdout      every frame's message on standard output instead, one line each, as fast as it
                 goes: a recording for HANDVIEW_REPLAY
+  --preview     a window showing what the camera sees and how the hand reads; reads at once,
+                without waiting for a viewer; Escape or closing it ends the program
   --fixed-rest  the rest is a fixed place in the picture (the middle, 40 cm away) instead of
                 where an open hand appears
 HANDVIEW_MODELS=DIR reads the hand models from DIR.
@@ -48,6 +51,7 @@ struct Options {
     const char* video = nullptr;
     int port = kDefaultPort;
     bool toStdout = false;
+    bool preview = false;
     bool fixedRest = false;
     bool help = false;
 };
@@ -69,8 +73,8 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
             o.help = true;
         } else if (a == "--stdout") {
             o.toStdout = true;
-        } else if (a == "--fixed-rest") {
-            o.fixedRest = true;
+        } else if (a == "--preview" || a == "--fixed-rest") {
+            (a == "--preview" ? o.preview : o.fixedRest) = true;
         } else if (a != "--camera" && a != "--video" && a != "--port") {
             error = "unknown option " + a;
             return false;
@@ -117,6 +121,11 @@ int main(int argc, char** argv) {
         consoleLine(error);
         return 1;
     }
+    std::unique_ptr<Preview> preview;
+    if (o.preview && !(preview = Preview::open(!o.video, error))) {
+        consoleLine(error);
+        return 1;
+    }
     // Greeting clients already while the models load: a viewer that connects meanwhile stays.
     TrackingServer server;
     if (!o.toStdout) {
@@ -134,26 +143,36 @@ int main(int argc, char** argv) {
     }
     if (!o.toStdout) {
         consoleLine("serving ws://127.0.0.1:" + std::to_string(server.port()) + "/v6.json");
-        // Nobody watches yet: a video waits for its first viewer to start.
-        if (!server.waitForClient(stopRequested)) return 0;
+        // Nobody watches yet: a video waits for its first viewer to start, unless the preview shows it.
+        if (!preview && !server.waitForClient(stopRequested)) return 0;
     }
     if (!o.toStdout || !o.video) capture->startLive();
 
     HandFilter filter;
     HandCentring centring;
     CameraFrame frame;
+    int64_t dropped = 0;
     for (int64_t id = 1; capture->next(frame, stopRequested); ++id) {
+        const int64_t start = nowUs();
         std::optional<ControllerHand> seen;
         const auto sighting = reader.read(frame.image);
         if (sighting) seen = toControllerSpace(*sighting, frame.image.cols, frame.image.rows);
         std::optional<ControllerHand> hand = filter.next(seen, frame.timestampUs);
         if (!o.fixedRest) hand = centring.next(hand, frame.timestampUs);
+        const double readerMs = double(nowUs() - start) / 1e3;
         std::string message = frameMessage(id, frame.timestampUs, hand ? &*hand : nullptr, filter.handId());
         if (!o.toStdout) {
             server.send(std::move(message));
         } else if (std::printf("%s\n", message.c_str()) < 0 || std::fflush(stdout) != 0) {
             consoleLine("cannot write to standard output");
             return 1;
+        }
+        if (preview) {
+            PreviewFrame shown{frame.image, frame.timestampUs, int(1 + capture->dropped() - dropped),
+                               readerMs, {}, {}, hand};
+            if (sighting) shown.landmarks = sighting->landmarks;
+            dropped = capture->dropped();
+            if (!preview->show(shown)) break;
         }
     }
     return 0;
