@@ -38,8 +38,10 @@ constexpr double kNoiseSigma = 4;   // 8-bit levels per channel: an indoor webca
 constexpr float kTremorPx = 0.3f;   // a held hand's tremor at 40 cm, about 0.25 mm, at 8 Hz
 constexpr double kTremorHz = 8;
 const Vector kRest{0, 200, 100};
+constexpr double kAimMm = 1;  // a still palm's jitter, RMS
 
 Vector operator-(Vector a, Vector b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vector operator+(Vector a, Vector b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
 float dot(Vector a, Vector b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
 // The filter of earlier versions: a fixed share of a small change, all of a large one.
@@ -170,14 +172,56 @@ Hands smoothed(const Hands& raw, Way way) {
     return out;
 }
 
-// Only the palm, through one filter of the given settings: for the sweep.
-Hands palmThrough(const Hands& raw, float minCutoffHz, float beta, float speedCutoffHz) {
-    webcam::OneEuroFilter f(minCutoffHz, beta, speedCutoffHz);
+// Only the palm, through one filter of the given settings, or one per axis: for the sweep.
+Hands palmThrough(const Hands& raw, float minCutoffHz, float beta, float speedCutoffHz, bool perAxis) {
+    std::vector<webcam::OneEuroFilter> f(perAxis ? 3 : 1, webcam::OneEuroFilter(minCutoffHz, beta, speedCutoffHz));
     Hands out;
     for (size_t i = 0; i < raw.size(); ++i) {
-        if (!raw[i]) f.reset();
+        if (!raw[i])
+            for (auto& one : f) one.reset();
         out.push_back(raw[i]);
-        if (raw[i]) out.back()->palmPosition = f.next(raw[i]->palmPosition, float(1 / kFps));
+        if (!raw[i]) continue;
+        const Vector p = raw[i]->palmPosition;
+        const float dt = float(1 / kFps);
+        out.back()->palmPosition = perAxis ? Vector{f[0].next({p.x, 0, 0}, dt).x, f[1].next({0, p.y, 0}, dt).y,
+                                                    f[2].next({0, 0, p.z}, dt).z}
+                                           : f[0].next(p, dt);
+    }
+    return out;
+}
+
+// Only the palm normal, through one filter of the given settings: for the sweep.
+Hands normalThrough(const Hands& raw, float minCutoffHz, float beta, float speedCutoffHz) {
+    webcam::OneEuroFilter f(minCutoffHz, beta, speedCutoffHz);
+    Hands out;
+    for (const auto& h : raw) {
+        if (!h) f.reset();
+        out.push_back(h);
+        if (!h) continue;
+        const Vector n = f.next(h->palmNormal, float(1 / kFps));
+        const float length = std::sqrt(dot(n, n));
+        out.back()->palmNormal = {n.x / length, n.y / length, n.z / length};
+    }
+    return out;
+}
+
+// The finger states changed only once `frames` frames in a row agree: for the sweep.
+Hands fingersAgreeing(const Hands& raw, int frames) {
+    Hands out;
+    std::array<int, webcam::kFingers> differing{};
+    for (const auto& h : raw) {
+        if (!h || out.empty() || !out.back()) {
+            differing.fill(0);
+            out.push_back(h);
+            continue;
+        }
+        ControllerHand next = *h;
+        next.extended = out.back()->extended;
+        for (size_t f = 0; f < next.extended.size(); ++f) {
+            differing[f] = h->extended[f] != next.extended[f] ? differing[f] + 1 : 0;
+            if (differing[f] >= frames) next.extended[f] = h->extended[f], differing[f] = 0;
+        }
+        out.push_back(next);
     }
     return out;
 }
@@ -277,24 +321,32 @@ struct Photo {
 };
 
 struct Figures {
-    double jitter = 0, worst = 0, fromRest = NAN;
+    double jitter = NAN, worst = 0, within = 0;  // median RMS per photo, the largest, the share at most 1 mm
+    double turn = NAN;                           // the palm normal's, degrees: median RMS per photo
+    double fromRest = NAN;
     int flips = 0, flippedPhotos = 0;
     double panLag = NAN, zoomLag = NAN;
+    double panAdded = NAN, zoomAdded = NAN;  // by the smoothing: against the raw reading of the same frames
 };
 
 template <typename Smooth>
-Figures figures(const std::vector<Photo>& photos, Smooth smooth, bool centred = false) {
+Figures figures(const std::vector<const Photo*>& photos, Smooth smooth, bool centred = false) {
     Figures f;
-    double sum = 0, restSum = 0;
-    int frames = 0, restFrames = 0;
-    std::vector<double> pan, zoom;
-    for (const Photo& p : photos) {
-        const Hands s = smooth(p.still.raw);
-        const double sq = squares(s, kSettleFrames);
+    std::vector<double> jitter, turn, fromRest, pan, zoom, panAdded, zoomAdded;
+    for (const Photo* p : photos) {
+        const Hands s = smooth(p->still.raw);
         const int n = kStillFrames - kSettleFrames;
-        sum += sq;
-        frames += n;
-        f.worst = std::max(f.worst, std::sqrt(sq / n));
+        jitter.push_back(std::sqrt(squares(s, kSettleFrames) / n));
+        f.worst = std::max(f.worst, jitter.back());
+        f.within += jitter.back() <= kAimMm ? 1.0 / double(photos.size()) : 0;
+        Vector mean{};
+        for (size_t i = kSettleFrames; i < s.size(); ++i) mean = mean + s[i]->palmNormal;
+        double turns = 0;
+        for (size_t i = kSettleFrames; i < s.size(); ++i) {
+            const double a = std::acos(std::clamp(dot(s[i]->palmNormal, mean) / std::sqrt(dot(mean, mean)), -1.0f, 1.0f));
+            turns += a * a;
+        }
+        turn.push_back(std::sqrt(turns / n) * 180 / M_PI);
         const int changes = countChanges(s, kSettleFrames);
         f.flips += changes;
         f.flippedPhotos += changes > 0;
@@ -302,16 +354,22 @@ Figures figures(const std::vector<Photo>& photos, Smooth smooth, bool centred = 
             webcam::HandCentring centring;
             Hands c;
             for (size_t i = 0; i < s.size(); ++i) c.push_back(centring.next(s[i], microseconds(i)));
-            restSum += squares(c, kSettleFrames, kRest);
-            restFrames += n;
+            fromRest.push_back(std::sqrt(squares(c, kSettleFrames, kRest) / n));
         }
-        for (size_t k = 0; k < p.motions.size(); ++k)
-            if (const auto l = lag(smooth(p.motions[k].readings.raw), p.motions[k])) (p.zoomed[k] ? zoom : pan).push_back(*l);
+        for (size_t k = 0; k < p->motions.size(); ++k) {
+            const Motion& m = p->motions[k];
+            const auto l = lag(smooth(m.readings.raw), m), raw = lag(m.readings.raw, m);
+            if (l) (p->zoomed[k] ? zoom : pan).push_back(*l);
+            if (l && raw) (p->zoomed[k] ? zoomAdded : panAdded).push_back(*l - *raw);
+        }
     }
-    f.jitter = frames ? std::sqrt(sum / frames) : NAN;
-    if (restFrames) f.fromRest = std::sqrt(restSum / restFrames);
+    f.jitter = median(jitter);
+    f.turn = median(turn);
+    f.fromRest = median(fromRest);
     f.panLag = median(pan);
     f.zoomLag = median(zoom);
+    f.panAdded = median(panAdded);
+    f.zoomAdded = median(zoomAdded);
     return f;
 }
 
@@ -369,7 +427,7 @@ int main(int argc, char** argv) {
         if (list) {
             std::printf("%-46s", p.name.c_str());
             for (Way w : {kRaw, kBefore, kAfter}) {
-                const Figures f = figures({p}, [w](const Hands& h) { return smoothed(h, w); });
+                const Figures f = figures({&p}, [w](const Hands& h) { return smoothed(h, w); });
                 std::printf("  %s: jitter %.2f mm, %d changes, lag %.2f/%.2f", w == kRaw ? "raw" : w == kBefore ? "before" : "after",
                             f.jitter, f.flips, f.panLag, f.zoomLag);
             }
@@ -380,34 +438,67 @@ int main(int argc, char** argv) {
     }
 
     int pans = 0, zooms = 0;
-    for (const Photo& p : photos)
+    std::vector<std::pair<std::string, std::vector<const Photo*>>> folders{{"all", {}}};
+    for (const Photo& p : photos) {
         for (bool z : p.zoomed) (z ? zooms : pans) += 1;
+        const std::string folder = p.name.substr(0, p.name.find('/'));
+        if (folders.size() == 1 || (folders.end() - 2)->first != folder) folders.insert(folders.end() - 1, {folder, {}});
+        (folders.end() - 2)->second.push_back(&p);
+        folders.back().second.push_back(&p);
+    }
     std::printf("%d photos, %d read throughout %d still frames (%.0f fps; sensor noise sigma %.0f; tremor %.1f px at %.0f Hz);\n"
-                "%d followed through a pan of %.0f px a frame, %d through a zoom of %.0f %% a frame (1 s each)\n",
+                "%d followed through a pan of %.0f px a frame, %d through a zoom of %.0f %% a frame (1 s each)\n\n",
                 tried, int(photos.size()), kStillFrames, kFps, kNoiseSigma, kTremorPx, kTremorHz, pans, kPanPxPerFrame,
                 zooms, 100 * (kZoomPerFrame - 1));
-    std::printf("%-20s %16s %18s %24s %20s %20s\n", "", "still jitter RMS", "worst photo RMS", "finger-count changes",
-                "pan lag (frames)", "zoom lag (frames)");
-    for (Way w : {kRaw, kBefore, kAfter}) {
-        const Figures f = figures(photos, [w](const Hands& h) { return smoothed(h, w); }, w == kAfter);
-        char flips[48];
-        std::snprintf(flips, sizeof flips, "%d (%d photos)", f.flips, f.flippedPhotos);
-        std::printf("%-20s %13.2f mm %15.2f mm %24s %20.2f %20.2f\n", kWayNames[w], f.jitter, f.worst, flips, f.panLag, f.zoomLag);
-        if (w == kAfter) std::printf("centred, a still open or pointing hand reads %.2f mm RMS from the rest\n", f.fromRest);
+    std::printf("%-8s %-19s %13s %9s %9s %8s %16s %22s %22s %10s\n", "photos", "", "still jitter", "<= 1 mm", "worst",
+                "normal", "count changes", "pan lag, frames", "zoom lag, frames", "centred");
+    for (const auto& [folder, members] : folders) {
+        if (folders.size() == 2 && folder == "all") break;
+        for (Way w : {kRaw, kBefore, kAfter}) {
+            const Figures f = figures(members, [w](const Hands& h) { return smoothed(h, w); }, w == kAfter);
+            char flips[32], pan[32], zoom[32], centred[32] = "";
+            std::snprintf(flips, sizeof flips, "%d (%d photos)", f.flips, f.flippedPhotos);
+            std::snprintf(pan, sizeof pan, w == kRaw ? "%.2f" : "%.2f (%+.2f)", f.panLag, f.panAdded);
+            std::snprintf(zoom, sizeof zoom, w == kRaw ? "%.2f" : "%.2f (%+.2f)", f.zoomLag, f.zoomAdded);
+            if (w == kAfter) std::snprintf(centred, sizeof centred, "%.2f mm", f.fromRest);
+            std::printf("%-8s %-19s %10.2f mm %8.0f%% %6.1f mm %6.2f° %16s %22s %22s %10s\n", w == kRaw ? folder.c_str() : "",
+                        kWayNames[w], f.jitter, 100 * f.within, f.worst, f.turn, flips, pan, zoom, centred);
+        }
     }
-    std::printf("(jitter: the palm's distance from its mean over frames %d-%d of the still photo, all photos pooled;\n"
-                " lag: the median over photos of how many frames after the picture the palm has covered half its way\n"
-                " from its rest before the motion to its rest after, as the raw reading places those rests)\n",
+    std::printf("\n(still jitter: the median over photos of the palm's RMS distance from its mean over frames %d-%d of the\n"
+                " still photo; <= 1 mm: the share of photos within that; count changes: of the finger count over those\n"
+                " frames; lag: the median over photos of how many frames after the picture the palm has covered half its\n"
+                " way from its rest before the motion to its rest after, as the raw reading places those rests, and in\n"
+                " brackets what the smoothing adds to the raw reading's lag on the same frames; normal: the median RMS\n"
+                " angle of the palm normal from its mean direction on the still photo; centred: the median RMS\n"
+                " distance of a still open or pointing hand from the rest, once centred)\n",
                 kSettleFrames, kStillFrames - 1);
     if (sweep) {
-        std::printf("%8s %6s %8s %10s %10s %10s %10s\n", "cutoff", "beta", "dcutoff", "jitter", "worst", "pan lag", "zoom lag");
-        for (float cutoff : {0.2f, 0.3f, 0.5f, 0.7f, 1.0f, 1.5f})
-            for (float beta : {0.01f, 0.02f, 0.05f, 0.1f, 0.2f, 0.5f})
-                for (float dcutoff : {0.3f, 0.5f, 1.0f, 2.0f}) {
-                    const Figures f = figures(photos, [&](const Hands& h) { return palmThrough(h, cutoff, beta, dcutoff); });
-                    std::printf("%8.2f %6.2f %8.1f %7.2f mm %7.2f mm %10.2f %10.2f\n", cutoff, beta, dcutoff, f.jitter, f.worst,
-                                f.panLag, f.zoomLag);
-                }
+        std::printf("\n%8s %6s %8s %12s %9s %10s %10s %10s %10s\n", "cutoff", "beta", "dcutoff", "jitter", "<= 1 mm", "pan lag",
+                    "added", "zoom lag", "added");
+        for (bool perAxis : {false, true})
+            for (float cutoff : {0.2f, 0.3f, 0.5f, 0.7f, 1.0f, 1.5f})
+                for (float beta : {0.01f, 0.02f, 0.05f, 0.1f, 0.2f, 0.5f})
+                    for (float dcutoff : {0.3f, 0.5f, 1.0f, 2.0f}) {
+                        const Figures f = figures(folders.back().second, [&](const Hands& h) {
+                            return palmThrough(h, cutoff, beta, dcutoff, perAxis);
+                        });
+                        std::printf("%8.2f %6.2f %8.1f %9.2f mm %8.0f%% %10.2f %10.2f %10.2f %10.2f%s\n", cutoff, beta,
+                                    dcutoff, f.jitter, 100 * f.within, f.panLag, f.panAdded, f.zoomLag, f.zoomAdded,
+                                    perAxis ? " per axis" : "");
+                    }
+        for (float cutoff : {0.3f, 0.5f, 1.0f})
+            for (float beta : {1.0f, 2.0f, 4.0f, 8.0f}) {
+                const Figures f = figures(folders.back().second, [&](const Hands& h) { return normalThrough(h, cutoff, beta, 0.5f); });
+                std::printf("the normal through cutoff %.1f Hz, beta %.0f, dcutoff 0.5 Hz: %.2f° RMS; a steady turn of a radian a "
+                            "second %.2f frames behind\n",
+                            cutoff, beta, f.turn, kFps / (2 * M_PI * (cutoff + beta)));
+            }
+        for (int frames : {1, 2, 3, 4}) {
+            const Figures f = figures(folders.back().second, [&](const Hands& h) { return fingersAgreeing(h, frames); });
+            std::printf("a finger's change taken once %d frames agree: %d count changes (%d photos)\n", frames, f.flips,
+                        f.flippedPhotos);
+        }
     }
     return 0;
 }

@@ -24,15 +24,19 @@ constexpr float kMaxMm = 5000.0f;         // beyond any tracked space; keeps rea
 // The filters' settings, tuned on still and moving photographs under fresh sensor noise each frame
 // (bench/hand_motion_bench): at rest the cutoff is low enough to hold a still palm within a millimetre,
 // and a hand moving at 100 mm/s raises it enough to be no more than a frame behind.
-constexpr float kPlaceCutoffHz = 1.0f;  // palm and fingertips, millimetres
+constexpr float kPlaceCutoffHz = 0.5f;  // palm and fingertips, millimetres
 constexpr float kPlaceBeta = 0.05f;     // per mm/s
-constexpr float kTurnCutoffHz = 1.0f;   // palm normal and direction, unit vectors
-constexpr float kTurnBeta = 0.5f;       // per unit (about a radian) per second
+constexpr float kTurnCutoffHz = 0.5f;   // palm normal and direction, unit vectors
+constexpr float kTurnBeta = 4.0f;       // per unit (about a radian) per second
+constexpr float kSpeedCutoffHz = 0.5f;  // the speed's own smoothing
 constexpr float kFrameSeconds = 1 / 30.0f;  // taken for a frame with no time of its own
 constexpr float kTwoPi = 6.2831853f;
 // A hand back within this time is the same hand at the same rest: the reader lost it for a moment.
 constexpr int64_t kSameHandUs = 500000;
-constexpr int kCentringFrames = 5;
+// A finger's change is taken once this many frames in a row show it: two let a still hand's count
+// flicker on side-on hands (bench/hand_motion_bench), and each one more costs a frame.
+constexpr int kAgreeingFrames = 3;
+constexpr int kCentringFrames = 10;  // a third of a second at 30 frames a second
 const Vector kRest{0, kRestHeightMm, kRestDepthMm};
 constexpr float kEdgeOn = 0.5f;           // a palm turned further than 60° from the screen is edge-on
 constexpr int kWrist = 0, kIndexBase = 5, kMiddleBase = 9, kRingBase = 13, kLittleBase = 17;
@@ -156,14 +160,10 @@ Vector OneEuroFilter::next(Vector value, float seconds) {
 }
 
 HandFilter::HandFilter()
-    : palm_(kPlaceCutoffHz, kPlaceBeta),
-      normal_(kTurnCutoffHz, kTurnBeta),
-      direction_(kTurnCutoffHz, kTurnBeta),
-      tips_{{{kPlaceCutoffHz, kPlaceBeta},
-             {kPlaceCutoffHz, kPlaceBeta},
-             {kPlaceCutoffHz, kPlaceBeta},
-             {kPlaceCutoffHz, kPlaceBeta},
-             {kPlaceCutoffHz, kPlaceBeta}}} {}
+    : palm_(kPlaceCutoffHz, kPlaceBeta, kSpeedCutoffHz),
+      normal_(kTurnCutoffHz, kTurnBeta, kSpeedCutoffHz),
+      direction_(kTurnCutoffHz, kTurnBeta, kSpeedCutoffHz),
+      tips_{{palm_, palm_, palm_, palm_, palm_}} {}
 
 std::optional<ControllerHand> HandFilter::next(const std::optional<ControllerHand>& seen, int64_t timestampUs) {
     float seconds = static_cast<float>(timestampUs - lastUs_) * 1e-6f;
@@ -177,7 +177,7 @@ std::optional<ControllerHand> HandFilter::next(const std::optional<ControllerHan
     if (!hand_) {
         ++handId_;
         hand_ = seen;
-        pending_.fill(false);
+        differing_.fill(0);
         for (OneEuroFilter* f : {&palm_, &normal_, &direction_}) f->reset();
         for (OneEuroFilter& f : tips_) f.reset();
     }
@@ -190,9 +190,8 @@ std::optional<ControllerHand> HandFilter::next(const std::optional<ControllerHan
     h.direction = unit(direction_.next(seen->direction, seconds));
     for (int f = 0; f < kFingers; ++f) {
         h.tips[f] = tips_[f].next(seen->tips[f], seconds);
-        const bool changed = seen->extended[f] != h.extended[f];
-        if (changed && pending_[f]) h.extended[f] = seen->extended[f];
-        pending_[f] = changed && !pending_[f];
+        differing_[f] = seen->extended[f] != h.extended[f] ? differing_[f] + 1 : 0;
+        if (differing_[f] == kAgreeingFrames) h.extended[f] = seen->extended[f], differing_[f] = 0;
     }
     h.score = seen->score;
     return hand_;

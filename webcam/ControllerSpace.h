@@ -51,7 +51,7 @@ private:
 };
 
 // Steadies a hand over frames: its place, orientation and fingertips through One Euro filters; a
-// finger's state changes once two frames in a row agree.
+// finger's state changes once three frames in a row agree.
 class HandFilter {
 public:
     HandFilter();
@@ -62,11 +62,11 @@ public:
 
 private:
     std::optional<ControllerHand> hand_;
-    std::array<bool, kFingers> pending_{};  // the reading differed from the state last frame
+    std::array<int, kFingers> differing_{};  // frames in a row whose reading differed from the state
     int64_t handId_ = 0;
     int64_t lastUs_ = 0;
     OneEuroFilter palm_, normal_, direction_;
-    std::array<OneEuroFilter, kFingers> tips_;
+    std::array<OneEuroFilter, kFingers> tips_;  // as the palm
 };
 
 // The joystick's rest where the hand is: an open or pointing hand that appears (after no hand for a
