@@ -35,7 +35,8 @@ void fill(const cv::Mat& bgr, int side, float* input) {
     const double scale = double(side) / std::max(bgr.cols, bgr.rows);
     cv::Mat fitted, square(side, side, CV_8UC3, cv::Scalar::all(0)), rgb;
     cv::resize(bgr, fitted, cv::Size(int(bgr.cols * scale), int(bgr.rows * scale)), 0, 0, cv::INTER_AREA);
-    fitted.copyTo(square(cv::Rect((side - fitted.cols) / 2, (side - fitted.rows) / 2, fitted.cols, fitted.rows)));
+    fitted.copyTo(
+        square(cv::Rect((side - fitted.cols) / 2, (side - fitted.rows) / 2, fitted.cols, fitted.rows)));
     cv::cvtColor(square, rgb, cv::COLOR_BGR2RGB);
     rgb.convertTo(cv::Mat(side, side, CV_32FC3, input), CV_32F, 1 / 255.0);
 }
@@ -77,12 +78,14 @@ int main(int argc, char** argv) {
         if (entry.path().extension() != ".tflite") continue;
         const bool palm = name.rfind("palm", 0) == 0;
         const int side = palm ? 192 : 224;
-        const std::vector<std::string> names = palm ? std::vector<std::string>{"Identity", "Identity_1"}
-                                                    : std::vector<std::string>{"Identity", "Identity_1", "Identity_2", "Identity_3"};
+        const std::vector<std::string> names =
+            palm ? std::vector<std::string>{"Identity", "Identity_1"}
+                 : std::vector<std::string>{"Identity", "Identity_1", "Identity_2", "Identity_3"};
         const std::vector<Shape> outputs = palm ? std::vector<Shape>{{1, 2016, 18}, {1, 2016, 1}}
                                                 : std::vector<Shape>{{1, 63}, {1, 1}, {1, 1}, {1, 63}};
         webcam::TfliteModel model;
-        const std::string error = model.load(entry.path().string(), {1, size_t(side), size_t(side), 3}, outputs);
+        const std::string error =
+            model.load(entry.path().string(), {1, size_t(side), size_t(side), 3}, outputs);
         if (!error.empty()) bench::ModelDir::fail(error);
         for (const std::string& photo : photos) {
             const cv::Mat image = cv::imread(photo, cv::IMREAD_COLOR);
@@ -91,12 +94,16 @@ int main(int argc, char** argv) {
             if (!model.run()) bench::ModelDir::fail("XNNPACK failed to run " + name);
             const fs::path input = fs::path(dir) / "input.f32";
             std::ofstream(input, std::ios::binary)
-                .write(reinterpret_cast<const char*>(model.input()), std::streamsize(side * side * 3 * sizeof(float)));
-            const std::string command = "/usr/bin/python3 " + shellWord(HANDVIEW_SOURCE_DIR "/bench/tflite_numpy.py") + " " +
-                                        shellWord(entry.path().string()) + " " + shellWord(input.string()) + " " + shellWord(dir);
-            if (std::system(command.c_str()) != 0) bench::ModelDir::fail("the numpy evaluation failed: " + command);
+                .write(reinterpret_cast<const char*>(model.input()),
+                       std::streamsize(side * side * 3 * sizeof(float)));
+            const std::string command =
+                "/usr/bin/python3 " + shellWord(HANDVIEW_SOURCE_DIR "/bench/tflite_numpy.py") + " " +
+                shellWord(entry.path().string()) + " " + shellWord(input.string()) + " " + shellWord(dir);
+            if (std::system(command.c_str()) != 0)
+                bench::ModelDir::fail("the numpy evaluation failed: " + command);
             for (size_t k = 0; k < outputs.size(); ++k) {
-                const std::vector<float> expected = readFloats(fs::path(dir) / (names[k] + ".f32"), elements(outputs[k]));
+                const std::vector<float> expected =
+                    readFloats(fs::path(dir) / (names[k] + ".f32"), elements(outputs[k]));
                 double worst = 0, scale = 0;
                 for (size_t i = 0; i < expected.size(); ++i) {
                     worst = std::max(worst, double(std::abs(model.output(k)[i] - expected[i])));
@@ -105,14 +112,16 @@ int main(int argc, char** argv) {
                 const bool within = std::isfinite(worst) && worst <= kTolerance * std::max(scale, 1e-6);
                 allWithin = allWithin && within;
                 ++checked;
-                std::printf("%-27s %-22s %-10s largest difference %.2e, values up to %8.3g: %.1e of the scale%s\n",
-                            name.c_str(), fs::path(photo).filename().c_str(), names[k].c_str(), worst, scale,
-                            worst / std::max(scale, 1e-6), within ? "" : "  OVER 1e-3");
+                std::printf(
+                    "%-27s %-22s %-10s largest difference %.2e, values up to %8.3g: %.1e of the scale%s\n",
+                    name.c_str(), fs::path(photo).filename().c_str(), names[k].c_str(), worst, scale,
+                    worst / std::max(scale, 1e-6), within ? "" : "  OVER 1e-3");
             }
         }
     }
     fs::remove_all(dir);
     if (checked == 0) bench::ModelDir::fail("no .tflite models in " + models.string());
-    std::printf("%d outputs compared: %s\n", checked, allWithin ? "all within 1e-3 of their scale" : "SOME DIFFER");
+    std::printf("%d outputs compared: %s\n", checked,
+                allWithin ? "all within 1e-3 of their scale" : "SOME DIFFER");
     return allWithin ? 0 : 1;
 }

@@ -65,11 +65,16 @@ struct Clamp {
 Clamp clampOf(tflite::ActivationFunctionType a) {
     constexpr float inf = std::numeric_limits<float>::infinity();
     switch (a) {
-        case tflite::ActivationFunctionType_NONE: return {-inf, inf};
-        case tflite::ActivationFunctionType_RELU: return {0, inf};
-        case tflite::ActivationFunctionType_RELU_N1_TO_1: return {-1, 1};
-        case tflite::ActivationFunctionType_RELU6: return {0, 6};
-        default: throw Refused{std::string("fused activation ") + tflite::EnumNameActivationFunctionType(a)};
+        case tflite::ActivationFunctionType_NONE:
+            return {-inf, inf};
+        case tflite::ActivationFunctionType_RELU:
+            return {0, inf};
+        case tflite::ActivationFunctionType_RELU_N1_TO_1:
+            return {-1, 1};
+        case tflite::ActivationFunctionType_RELU6:
+            return {0, 6};
+        default:
+            throw Refused{std::string("fused activation ") + tflite::EnumNameActivationFunctionType(a)};
     }
 }
 
@@ -127,7 +132,8 @@ private:
     // XNNPACK writes the id it gives a value even when it is the one asked for.
     void define(const Shape& dims, const float* data, uint32_t id, uint32_t flags) {
         uint32_t given = 0;
-        check(xnn_define_tensor_value(graph_, xnn_datatype_fp32, dims.size(), dims.data(), data, id, flags, &given),
+        check(xnn_define_tensor_value(graph_, xnn_datatype_fp32, dims.size(), dims.data(), data, id, flags,
+                                      &given),
               "a tensor");
     }
     void check(xnn_status s, const char* what) const {
@@ -180,7 +186,8 @@ uint32_t Builder::valueAs(int32_t t, const Shape& dims) {
         const auto* data = bytes(t);
         if (!data) throw Refused{"tensor " + std::to_string(t) + " read before it is computed"};
         if (tensor(t).type() != tflite::TensorType_FLOAT32) throw Refused{"a constant that is not float32"};
-        if (data->size() != elements(shape(t)) * sizeof(float)) throw Refused{"a constant's buffer of the wrong size"};
+        if (data->size() != elements(shape(t)) * sizeof(float))
+            throw Refused{"a constant's buffer of the wrong size"};
         constants_.emplace_back(elements(shape(t)) + kExtraFloats);
         std::memcpy(constants_.back().data(), data->data(), data->size());
         constant_[i] = constants_.back().data();
@@ -190,7 +197,9 @@ uint32_t Builder::valueAs(int32_t t, const Shape& dims) {
     return uint32_t(i);
 }
 
-uint32_t Builder::value(int32_t t) { return valueAs(t, shape(t)); }
+uint32_t Builder::value(int32_t t) {
+    return valueAs(t, shape(t));
+}
 
 std::vector<int32_t> Builder::ints(int32_t t) const {
     const auto* data = bytes(t);
@@ -213,7 +222,8 @@ uint32_t Builder::produce(int32_t t, const Shape& computed, const Shape* defineA
     return uint32_t(i);
 }
 
-void Builder::build(const Shape& input, const std::vector<Shape>& outputs, std::vector<uint32_t>& externalOutputs,
+void Builder::build(const Shape& input, const std::vector<Shape>& outputs,
+                    std::vector<uint32_t>& externalOutputs,
                     std::vector<std::vector<std::pair<uint32_t, size_t>>>& slices) {
     const auto* graphs = model_.subgraphs();
     if (!graphs || graphs->size() == 0) throw Refused{"no graph"};
@@ -223,11 +233,13 @@ void Builder::build(const Shape& input, const std::vector<Shape>& outputs, std::
     const auto* ins = subgraph().inputs();
     const auto* outs = subgraph().outputs();
     if (!ops || !codes || !ins || !outs) throw Refused{"no operators, inputs or outputs"};
-    if (ins->size() != 1 || shape(ins->Get(0)) != input || tensor(ins->Get(0)).type() != tflite::TensorType_FLOAT32)
+    if (ins->size() != 1 || shape(ins->Get(0)) != input ||
+        tensor(ins->Get(0)).type() != tflite::TensorType_FLOAT32)
         throw Refused{"not the expected model (its input)"};
     if (outs->size() != outputs.size()) throw Refused{"not the expected model (its outputs)"};
     for (flatbuffers::uoffset_t k = 0; k < outs->size(); ++k) {
-        if (shape(outs->Get(k)) != outputs[k]) throw Refused{"not the expected model (output " + std::to_string(k) + ")"};
+        if (shape(outs->Get(k)) != outputs[k])
+            throw Refused{"not the expected model (output " + std::to_string(k) + ")"};
         external_[size_t(outs->Get(k))] = true;
     }
 
@@ -235,10 +247,12 @@ void Builder::build(const Shape& input, const std::vector<Shape>& outputs, std::
     // XNNPACK straight into its slice of that output.
     slices.assign(outs->size(), {});
     for (const auto* op : *ops) {
-        if (!op->inputs() || !op->outputs() || op->outputs()->size() != 1) throw Refused{"an operator without inputs or outputs"};
+        if (!op->inputs() || !op->outputs() || op->outputs()->size() != 1)
+            throw Refused{"an operator without inputs or outputs"};
         if (op->opcode_index() >= codes->size()) throw Refused{"an operator code out of range"};
         const auto* code = codes->Get(op->opcode_index());
-        const auto builtin = std::max(tflite::BuiltinOperator(code->deprecated_builtin_code()), code->builtin_code());
+        const auto builtin =
+            std::max(tflite::BuiltinOperator(code->deprecated_builtin_code()), code->builtin_code());
         if (builtin != tflite::BuiltinOperator_CONCATENATION) continue;
         const int32_t out = op->outputs()->Get(0);
         const auto k = std::find(outs->begin(), outs->end(), out) - outs->begin();
@@ -256,7 +270,8 @@ void Builder::build(const Shape& input, const std::vector<Shape>& outputs, std::
         size_t along = 0, offset = 0;
         for (int32_t part : *op->inputs()) {
             Shape s = shape(part);
-            if (s.size() != whole.size() || external_[size_t(part)] || part == ins->Get(0)) throw Refused{"a concatenation's inputs do not fit"};
+            if (s.size() != whole.size() || external_[size_t(part)] || part == ins->Get(0))
+                throw Refused{"a concatenation's inputs do not fit"};
             along += s[size_t(axis)];
             s[size_t(axis)] = whole[size_t(axis)];
             if (s != whole) throw Refused{"a concatenation's inputs do not fit"};
@@ -274,17 +289,20 @@ void Builder::build(const Shape& input, const std::vector<Shape>& outputs, std::
     for (flatbuffers::uoffset_t n = 0; n < ops->size(); ++n) {
         const auto* op = ops->Get(n);
         const auto* code = codes->Get(op->opcode_index());
-        const auto builtin = std::max(tflite::BuiltinOperator(code->deprecated_builtin_code()), code->builtin_code());
+        const auto builtin =
+            std::max(tflite::BuiltinOperator(code->deprecated_builtin_code()), code->builtin_code());
         try {
             addOperator(*op, builtin);
         } catch (const Refused& r) {
             const char* name = tflite::EnumNameBuiltinOperator(builtin);
-            throw Refused{"operator " + std::to_string(n) + " (" + (*name ? name : "unknown") + "): " + r.why};
+            throw Refused{"operator " + std::to_string(n) + " (" + (*name ? name : "unknown") +
+                          "): " + r.why};
         }
     }
     for (flatbuffers::uoffset_t k = 0; k < outs->size(); ++k) {
         const size_t t = size_t(outs->Get(k));
-        if (!assembled_[t] && (!computed_[t] || int32_t(t) == in)) throw Refused{"an output that nothing computes"};
+        if (!assembled_[t] && (!computed_[t] || int32_t(t) == in))
+            throw Refused{"an output that nothing computes"};
         externalOutputs.push_back(uint32_t(t));
     }
 }
@@ -320,9 +338,10 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const auto* data = bytes(in[0]);
             if (!data || tensor(in[0]).type() != tflite::TensorType_FLOAT16)
                 throw Refused{"only float16 weights are dequantized"};
-            if (data->size() != elements(shape(in[0])) * 2) throw Refused{"a weight buffer of the wrong size"};
-            if (shape(out) != shape(in[0]) || tensor(out).type() != tflite::TensorType_FLOAT32 || bytes(out) ||
-                constant_[size_t(out)] || computed_[size_t(out)])
+            if (data->size() != elements(shape(in[0])) * 2)
+                throw Refused{"a weight buffer of the wrong size"};
+            if (shape(out) != shape(in[0]) || tensor(out).type() != tflite::TensorType_FLOAT32 ||
+                bytes(out) || constant_[size_t(out)] || computed_[size_t(out)])
                 throw Refused{"an output that does not fit"};
             constants_.emplace_back(elements(shape(out)) + kExtraFloats);
             for (size_t i = 0; i < elements(shape(out)); ++i) {
@@ -340,15 +359,17 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const Shape& x = image(in[0]);
             const Shape& w = shape(in[1]);
             if (w.size() != 4 || w[3] != x[3]) throw Refused{"a filter that does not fit"};
-            const Padding h = pad(x[1], w[1], size_t(o->stride_h()), size_t(o->dilation_h_factor()), o->padding());
-            const Padding v = pad(x[2], w[2], size_t(o->stride_w()), size_t(o->dilation_w_factor()), o->padding());
+            const Padding h =
+                pad(x[1], w[1], size_t(o->stride_h()), size_t(o->dilation_h_factor()), o->padding());
+            const Padding v =
+                pad(x[2], w[2], size_t(o->stride_w()), size_t(o->dilation_w_factor()), o->padding());
             const Clamp c = clampOf(o->fused_activation_function());
             const uint32_t input = value(in[0]), filter = value(in[1]), b = bias(2, w[0]);
-            check(xnn_define_convolution_2d(graph_, uint32_t(h.before), uint32_t(v.after), uint32_t(h.after),
-                                            uint32_t(v.before), uint32_t(w[1]), uint32_t(w[2]), uint32_t(o->stride_h()),
-                                            uint32_t(o->stride_w()), uint32_t(o->dilation_h_factor()),
-                                            uint32_t(o->dilation_w_factor()), 1, x[3], w[0], c.min, c.max, input,
-                                            filter, b, produce(out, {1, h.out, v.out, w[0]}), 0),
+            check(xnn_define_convolution_2d(
+                      graph_, uint32_t(h.before), uint32_t(v.after), uint32_t(h.after), uint32_t(v.before),
+                      uint32_t(w[1]), uint32_t(w[2]), uint32_t(o->stride_h()), uint32_t(o->stride_w()),
+                      uint32_t(o->dilation_h_factor()), uint32_t(o->dilation_w_factor()), 1, x[3], w[0],
+                      c.min, c.max, input, filter, b, produce(out, {1, h.out, v.out, w[0]}), 0),
                   "a convolution");
             return;
         }
@@ -361,15 +382,17 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const int m = o->depth_multiplier();
             if (w.size() != 4 || w[0] != 1 || m < 1 || m > 64 || w[3] != x[3] * size_t(m))
                 throw Refused{"a filter that does not fit"};
-            const Padding h = pad(x[1], w[1], size_t(o->stride_h()), size_t(o->dilation_h_factor()), o->padding());
-            const Padding v = pad(x[2], w[2], size_t(o->stride_w()), size_t(o->dilation_w_factor()), o->padding());
+            const Padding h =
+                pad(x[1], w[1], size_t(o->stride_h()), size_t(o->dilation_h_factor()), o->padding());
+            const Padding v =
+                pad(x[2], w[2], size_t(o->stride_w()), size_t(o->dilation_w_factor()), o->padding());
             const Clamp c = clampOf(o->fused_activation_function());
             const uint32_t input = value(in[0]), filter = value(in[1]), b = bias(2, w[3]);
             check(xnn_define_depthwise_convolution_2d(
                       graph_, uint32_t(h.before), uint32_t(v.after), uint32_t(h.after), uint32_t(v.before),
                       uint32_t(w[1]), uint32_t(w[2]), uint32_t(o->stride_h()), uint32_t(o->stride_w()),
-                      uint32_t(o->dilation_h_factor()), uint32_t(o->dilation_w_factor()), uint32_t(m), x[3], c.min,
-                      c.max, input, filter, b, produce(out, {1, h.out, v.out, w[3]}), 0),
+                      uint32_t(o->dilation_h_factor()), uint32_t(o->dilation_w_factor()), uint32_t(m), x[3],
+                      c.min, c.max, input, filter, b, produce(out, {1, h.out, v.out, w[3]}), 0),
                   "a depthwise convolution");
             return;
         }
@@ -382,10 +405,12 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const Padding v = pad(x[2], size_t(o->filter_width()), size_t(o->stride_w()), 1, o->padding());
             const Clamp c = clampOf(o->fused_activation_function());
             // Padded taps must not count as zeros: TensorFlow's own padding rule does that.
-            const uint32_t flags = o->padding() == tflite::Padding_SAME ? XNN_FLAG_TENSORFLOW_SAME_PADDING : 0;
-            check(xnn_define_max_pooling_2d(graph_, 0, 0, 0, 0, uint32_t(o->filter_height()), uint32_t(o->filter_width()),
-                                            uint32_t(o->stride_h()), uint32_t(o->stride_w()), 1, 1, c.min, c.max,
-                                            value(in[0]), produce(out, {1, h.out, v.out, x[3]}), flags),
+            const uint32_t flags =
+                o->padding() == tflite::Padding_SAME ? XNN_FLAG_TENSORFLOW_SAME_PADDING : 0;
+            check(xnn_define_max_pooling_2d(graph_, 0, 0, 0, 0, uint32_t(o->filter_height()),
+                                            uint32_t(o->filter_width()), uint32_t(o->stride_h()),
+                                            uint32_t(o->stride_w()), 1, 1, c.min, c.max, value(in[0]),
+                                            produce(out, {1, h.out, v.out, x[3]}), flags),
                   "a max pooling");
             return;
         }
@@ -412,12 +437,14 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const Shape& w = shape(in[1]);
             const Shape& x = shape(in[0]);
             if (w.size() != 2 || elements(x) % w[1] != 0) throw Refused{"weights that do not fit"};
-            if (o && (o->keep_num_dims() || o->weights_format() != tflite::FullyConnectedOptionsWeightsFormat_DEFAULT))
+            if (o && (o->keep_num_dims() ||
+                      o->weights_format() != tflite::FullyConnectedOptionsWeightsFormat_DEFAULT))
                 throw Refused{"options this runtime does not take"};
             const Clamp c = clampOf(o ? o->fused_activation_function() : tflite::ActivationFunctionType_NONE);
             const uint32_t input = value(in[0]), filter = value(in[1]), b = bias(2, w[0]);
             check(xnn_define_fully_connected(graph_, c.min, c.max, input, filter, b,
-                                             produce(out, {elements(x) / w[1], w[0]}), XNN_FLAG_TENSORFLOW_RESHAPE_2D),
+                                             produce(out, {elements(x) / w[1], w[0]}),
+                                             XNN_FLAG_TENSORFLOW_RESHAPE_2D),
                   "a fully connected layer");
             return;
         }
@@ -460,13 +487,15 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             if (p.size() != 2 * x.size()) throw Refused{"paddings that do not fit"};
             Shape before(x.size()), after(x.size()), padded(x.size());
             for (size_t d = 0; d < x.size(); ++d) {
-                if (p[2 * d] < 0 || p[2 * d + 1] < 0 || size_t(p[2 * d]) > kMaxDim || size_t(p[2 * d + 1]) > kMaxDim)
+                if (p[2 * d] < 0 || p[2 * d + 1] < 0 || size_t(p[2 * d]) > kMaxDim ||
+                    size_t(p[2 * d + 1]) > kMaxDim)
                     throw Refused{"a padding out of range"};
                 before[d] = size_t(p[2 * d]), after[d] = size_t(p[2 * d + 1]);
                 padded[d] = x[d] + before[d] + after[d];
             }
             const uint32_t input = value(in[0]);
-            check(xnn_define_static_constant_pad(graph_, before.data(), after.data(), 0, input, produce(out, padded), 0),
+            check(xnn_define_static_constant_pad(graph_, before.data(), after.data(), 0, input,
+                                                 produce(out, padded), 0),
                   "a padding");
             return;
         }
@@ -475,7 +504,8 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const Shape& y = shape(out);
             if (elements(y) != elements(shape(in[0]))) throw Refused{"a reshape to another size"};
             const uint32_t input = value(in[0]);
-            check(xnn_define_static_reshape(graph_, y.size(), y.data(), input, produce(out, y), 0), "a reshape");
+            check(xnn_define_static_reshape(graph_, y.size(), y.data(), input, produce(out, y), 0),
+                  "a reshape");
             return;
         }
         case tflite::BuiltinOperator_RESIZE_BILINEAR: {
@@ -483,15 +513,19 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const auto* o = op.builtin_options_as_ResizeBilinearOptions();
             const Shape& x = image(in[0]);
             const std::vector<int32_t> size = ints(in[1]);
-            if (size.size() != 2 || size[0] < 1 || size[1] < 1 || size_t(size[0]) > kMaxDim || size_t(size[1]) > kMaxDim)
+            if (size.size() != 2 || size[0] < 1 || size[1] < 1 || size_t(size[0]) > kMaxDim ||
+                size_t(size[1]) > kMaxDim)
                 throw Refused{"a size out of range"};
             const bool corners = o && o->align_corners(), halfPixel = o && o->half_pixel_centers();
             if (corners && halfPixel) throw Refused{"both corner alignment and half-pixel centres"};
             // XNNPACK's default is half-pixel centres; TensorFlow's older rule has neither.
-            const uint32_t flags = corners ? XNN_FLAG_ALIGN_CORNERS : halfPixel ? 0 : XNN_FLAG_TENSORFLOW_LEGACY_MODE;
+            const uint32_t flags = corners     ? XNN_FLAG_ALIGN_CORNERS
+                                   : halfPixel ? 0
+                                               : XNN_FLAG_TENSORFLOW_LEGACY_MODE;
             const uint32_t input = value(in[0]);
-            check(xnn_define_static_resize_bilinear_2d(graph_, size_t(size[0]), size_t(size[1]), input,
-                                                       produce(out, {1, size_t(size[0]), size_t(size[1]), x[3]}), flags),
+            check(xnn_define_static_resize_bilinear_2d(
+                      graph_, size_t(size[0]), size_t(size[1]), input,
+                      produce(out, {1, size_t(size[0]), size_t(size[1]), x[3]}), flags),
                   "a bilinear resize");
             return;
         }
@@ -511,12 +545,15 @@ xnn_status initialisation = xnn_status_uninitialized;
 
 }  // namespace
 
-void TfliteModel::Deleter::operator()(xnn_runtime* runtime) const { xnn_delete_runtime(runtime); }
+void TfliteModel::Deleter::operator()(xnn_runtime* runtime) const {
+    xnn_delete_runtime(runtime);
+}
 
 TfliteModel::TfliteModel() = default;
 TfliteModel::~TfliteModel() = default;
 
-std::string TfliteModel::load(const std::string& path, const Shape& input, const std::vector<Shape>& outputs) {
+std::string TfliteModel::load(const std::string& path, const Shape& input,
+                              const std::vector<Shape>& outputs) {
     runtime_.reset();
     constants_.clear();
     const std::string refused = path + ": ";
@@ -534,7 +571,8 @@ std::string TfliteModel::load(const std::string& path, const Shape& input, const
     std::call_once(initialised, [] { initialisation = xnn_initialize(nullptr); });
     if (initialisation != xnn_status_success) return refused + "XNNPACK does not run on this processor";
     const tflite::Model& model = *tflite::GetModel(file.data());
-    const auto* tensors = model.subgraphs() && model.subgraphs()->size() ? model.subgraphs()->Get(0)->tensors() : nullptr;
+    const auto* tensors =
+        model.subgraphs() && model.subgraphs()->size() ? model.subgraphs()->Get(0)->tensors() : nullptr;
     xnn_subgraph_t graph = nullptr;
     if (!tensors || xnn_create_subgraph(tensors->size(), 0, &graph) != xnn_status_success)
         return refused + "no graph this runtime can build";
@@ -575,6 +613,8 @@ std::string TfliteModel::load(const std::string& path, const Shape& input, const
     return "";
 }
 
-bool TfliteModel::run() { return runtime_ && xnn_invoke_runtime(runtime_.get()) == xnn_status_success; }
+bool TfliteModel::run() {
+    return runtime_ && xnn_invoke_runtime(runtime_.get()) == xnn_status_success;
+}
 
 }  // namespace webcam

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <opencv2/core/utils/logger.hpp>
 #include <string>
 
@@ -19,7 +20,7 @@ using namespace webcam;
 
 constexpr int kDefaultPort = 6437;  // where the viewer looks for a tracking service
 constexpr const char* kUsage =
-    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--help]";
+    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--landmarks lite|full] [--help]";
 constexpr const char* kHelp = R"(
 Watches a camera and serves the hands it sees as a hand-tracking service on
 ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
@@ -31,6 +32,9 @@ ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
   --port P      another port than 6437 (0: any free one)
   --stdout      every frame's message on standard output instead, one line each, as fast as it
                 goes: a recording for HANDVIEW_REPLAY
+  --landmarks full
+                MediaPipe's larger landmark model instead of the lite one: about 1.7 times
+                the CPU time a frame
 HANDVIEW_MODELS=DIR reads the hand models from DIR.
 )";
 
@@ -46,6 +50,7 @@ struct Options {
     int port = kDefaultPort;
     bool toStdout = false;
     bool help = false;
+    HandModels models;
 };
 
 bool number(const char* text, int max, int& out) {
@@ -65,7 +70,7 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
             o.help = true;
         } else if (a == "--stdout") {
             o.toStdout = true;
-        } else if (a != "--camera" && a != "--video" && a != "--port") {
+        } else if (a != "--camera" && a != "--video" && a != "--port" && a != "--landmarks") {
             error = "unknown option " + a;
             return false;
         } else if (!value) {
@@ -75,7 +80,11 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
                    (a == "--port" && !number(value, 65535, o.port))) {
             error = a + " needs a number, not " + value;
             return false;
+        } else if (a == "--landmarks" && std::strcmp(value, "lite") != 0 && std::strcmp(value, "full") != 0) {
+            error = "--landmarks takes lite or full, not " + std::string(value);
+            return false;
         } else {
+            if (a == "--landmarks") o.models.landmarks = value[0] == 'f' ? ModelSize::full : ModelSize::lite;
             if (a == "--video") o.video = value;
             camera |= a == "--camera";
             port |= a == "--port";
@@ -121,7 +130,7 @@ int main(int argc, char** argv) {
         server.start();
     }
     const char* models = std::getenv("HANDVIEW_MODELS");
-    HandReader reader(models && *models ? models : HANDVIEW_WEBCAM_MODELS);
+    HandReader reader(models && *models ? models : HANDVIEW_WEBCAM_MODELS, o.models);
     if (!reader.error().empty()) {
         consoleLine("cannot load the hand models: " + reader.error());
         return 1;
