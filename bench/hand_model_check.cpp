@@ -2,7 +2,8 @@
 // (bench/tflite_numpy.py, plain numpy in float64) on real photographs: prints the largest
 // difference per output, against the output's own scale (its largest magnitude), and whether it is
 // within 1e-3 of it. Exits 1 if any is not; never looks at a time.
-// Usage: hand_model_check [MODELS_DIR [PHOTO...]]   (default: the shipped models, three test photos)
+// Usage: hand_model_check [MODEL.tflite | MODELS_DIR]... [PHOTO]...   (default: the shipped models,
+// three test photos)
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -59,12 +60,21 @@ std::string shellWord(const std::string& s) {
 
 int main(int argc, char** argv) {
     if (argc > 1 && argv[1][0] == '-') {
-        std::fprintf(stderr, "usage: hand_model_check [MODELS_DIR [PHOTO...]]\n");
+        std::fprintf(stderr, "usage: hand_model_check [MODEL.tflite | MODELS_DIR]... [PHOTO]...\n");
         return std::string(argv[1]) == "--help" ? 0 : 2;
     }
-    const fs::path models = argc > 1 ? argv[1] : HANDVIEW_WEBCAM_MODELS;
+    std::vector<fs::path> models;
     std::vector<std::string> photos;
-    for (int i = 2; i < argc; ++i) photos.push_back(argv[i]);
+    const auto addModels = [&](const fs::path& dir) {
+        for (const auto& entry : fs::directory_iterator(dir))
+            if (entry.path().extension() == ".tflite") models.push_back(entry.path());
+    };
+    for (int i = 1; i < argc; ++i) {
+        if (fs::is_directory(argv[i])) addModels(argv[i]);
+        else if (fs::path(argv[i]).extension() == ".tflite") models.emplace_back(argv[i]);
+        else photos.emplace_back(argv[i]);
+    }
+    if (models.empty()) addModels(HANDVIEW_WEBCAM_MODELS);
     if (photos.empty())
         for (const char* p : {"five.jpg", "two-hands.jpg", "no-hand.jpg"})
             photos.push_back(std::string(HANDVIEW_SOURCE_DIR) + "/tests/data/hands/" + p);
@@ -73,9 +83,8 @@ int main(int argc, char** argv) {
     if (!mkdtemp(dir.data())) bench::ModelDir::fail("cannot create a temporary directory");
     bool allWithin = true;
     int checked = 0;
-    for (const auto& entry : fs::directory_iterator(models)) {
-        const std::string name = entry.path().filename().string();
-        if (entry.path().extension() != ".tflite") continue;
+    for (const fs::path& path : models) {
+        const std::string name = path.filename().string();
         const bool palm = name.rfind("palm", 0) == 0;
         const int side = palm ? 192 : 224;
         const std::vector<std::string> names =
@@ -85,7 +94,7 @@ int main(int argc, char** argv) {
                                                 : std::vector<Shape>{{1, 63}, {1, 1}, {1, 1}, {1, 63}};
         webcam::TfliteModel model;
         const std::string error =
-            model.load(entry.path().string(), {1, size_t(side), size_t(side), 3}, outputs);
+            model.load(path.string(), {1, size_t(side), size_t(side), 3}, outputs);
         if (!error.empty()) bench::ModelDir::fail(error);
         for (const std::string& photo : photos) {
             const cv::Mat image = cv::imread(photo, cv::IMREAD_COLOR);
@@ -98,7 +107,7 @@ int main(int argc, char** argv) {
                        std::streamsize(side * side * 3 * sizeof(float)));
             const std::string command =
                 "/usr/bin/python3 " + shellWord(HANDVIEW_SOURCE_DIR "/bench/tflite_numpy.py") + " " +
-                shellWord(entry.path().string()) + " " + shellWord(input.string()) + " " + shellWord(dir);
+                shellWord(path.string()) + " " + shellWord(input.string()) + " " + shellWord(dir);
             if (std::system(command.c_str()) != 0)
                 bench::ModelDir::fail("the numpy evaluation failed: " + command);
             for (size_t k = 0; k < outputs.size(); ++k) {
@@ -120,7 +129,7 @@ int main(int argc, char** argv) {
         }
     }
     fs::remove_all(dir);
-    if (checked == 0) bench::ModelDir::fail("no .tflite models in " + models.string());
+    if (checked == 0) bench::ModelDir::fail("no models or no photos");
     std::printf("%d outputs compared: %s\n", checked,
                 allWithin ? "all within 1e-3 of their scale" : "SOME DIFFER");
     return allWithin ? 0 : 1;

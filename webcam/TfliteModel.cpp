@@ -124,8 +124,19 @@ private:
     const flatbuffers::Vector<uint8_t>* bytes(int32_t t) const;
     void readTensors();
     // The value of tensor t as an XNNPACK input: computed before, or a float32 constant.
-    uint32_t value(int32_t t);
     uint32_t valueAs(int32_t t, const Shape& dims);
+    // XNNPACK takes operators' data computed and their weights constant, nothing else.
+    uint32_t computed(int32_t t) {
+        shape(t);  // the index checked
+        if (!computed_[size_t(t)])
+            throw Refused{"tensor " + std::to_string(t) + " read before it is computed"};
+        return valueAs(t, shape(t));
+    }
+    uint32_t weights(int32_t t, const Shape& dims) {
+        shape(t);
+        if (computed_[size_t(t)]) throw Refused{"weights that are computed"};
+        return valueAs(t, dims);
+    }
     std::vector<int32_t> ints(int32_t t) const;
     // Declares the output tensor t, which must have the shape the operator computes.
     uint32_t produce(int32_t t, const Shape& computed, const Shape* defineAs = nullptr);
@@ -195,10 +206,6 @@ uint32_t Builder::valueAs(int32_t t, const Shape& dims) {
     define(dims, constant_[i], uint32_t(i), 0);
     defined_[i] = true;
     return uint32_t(i);
-}
-
-uint32_t Builder::value(int32_t t) {
-    return valueAs(t, shape(t));
 }
 
 std::vector<int32_t> Builder::ints(int32_t t) const {
@@ -320,7 +327,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
     const auto bias = [&](size_t k, size_t channels) {
         if (in.size() > k && in[k] >= 0) {
             if (shape(in[k]) != Shape{channels}) throw Refused{"a bias that does not fit"};
-            return value(in[k]);
+            return weights(in[k], {channels});
         }
         // XNNPACK's convolutions want a bias; a zero one is none.
         constants_.emplace_back(channels + kExtraFloats, 0.0f);
@@ -364,7 +371,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const Padding v =
                 pad(x[2], w[2], size_t(o->stride_w()), size_t(o->dilation_w_factor()), o->padding());
             const Clamp c = clampOf(o->fused_activation_function());
-            const uint32_t input = value(in[0]), filter = value(in[1]), b = bias(2, w[0]);
+            const uint32_t input = computed(in[0]), filter = weights(in[1], w), b = bias(2, w[0]);
             check(xnn_define_convolution_2d(
                       graph_, uint32_t(h.before), uint32_t(v.after), uint32_t(h.after), uint32_t(v.before),
                       uint32_t(w[1]), uint32_t(w[2]), uint32_t(o->stride_h()), uint32_t(o->stride_w()),
@@ -387,7 +394,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const Padding v =
                 pad(x[2], w[2], size_t(o->stride_w()), size_t(o->dilation_w_factor()), o->padding());
             const Clamp c = clampOf(o->fused_activation_function());
-            const uint32_t input = value(in[0]), filter = value(in[1]), b = bias(2, w[3]);
+            const uint32_t input = computed(in[0]), filter = weights(in[1], w), b = bias(2, w[3]);
             check(xnn_define_depthwise_convolution_2d(
                       graph_, uint32_t(h.before), uint32_t(v.after), uint32_t(h.after), uint32_t(v.before),
                       uint32_t(w[1]), uint32_t(w[2]), uint32_t(o->stride_h()), uint32_t(o->stride_w()),
@@ -409,7 +416,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
                 o->padding() == tflite::Padding_SAME ? XNN_FLAG_TENSORFLOW_SAME_PADDING : 0;
             check(xnn_define_max_pooling_2d(graph_, 0, 0, 0, 0, uint32_t(o->filter_height()),
                                             uint32_t(o->filter_width()), uint32_t(o->stride_h()),
-                                            uint32_t(o->stride_w()), 1, 1, c.min, c.max, value(in[0]),
+                                            uint32_t(o->stride_w()), 1, 1, c.min, c.max, computed(in[0]),
                                             produce(out, {1, h.out, v.out, x[3]}), flags),
                   "a max pooling");
             return;
@@ -427,7 +434,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
                 sum[d] = std::max(a[d], b[d]);
             }
             const Clamp c = clampOf(o ? o->fused_activation_function() : tflite::ActivationFunctionType_NONE);
-            const uint32_t x = value(in[0]), y = value(in[1]);
+            const uint32_t x = computed(in[0]), y = computed(in[1]);
             check(xnn_define_add2(graph_, c.min, c.max, x, y, produce(out, sum), 0), "an addition");
             return;
         }
@@ -441,7 +448,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
                       o->weights_format() != tflite::FullyConnectedOptionsWeightsFormat_DEFAULT))
                 throw Refused{"options this runtime does not take"};
             const Clamp c = clampOf(o ? o->fused_activation_function() : tflite::ActivationFunctionType_NONE);
-            const uint32_t input = value(in[0]), filter = value(in[1]), b = bias(2, w[0]);
+            const uint32_t input = computed(in[0]), filter = weights(in[1], w), b = bias(2, w[0]);
             check(xnn_define_fully_connected(graph_, c.min, c.max, input, filter, b,
                                              produce(out, {elements(x) / w[1], w[0]}),
                                              XNN_FLAG_TENSORFLOW_RESHAPE_2D),
@@ -450,7 +457,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
         }
         case tflite::BuiltinOperator_LOGISTIC: {
             arity(1, 1);
-            const uint32_t x = value(in[0]);
+            const uint32_t x = computed(in[0]);
             check(xnn_define_sigmoid(graph_, x, produce(out, shape(in[0])), 0), "a logistic");
             return;
         }
@@ -463,7 +470,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const auto* o = op.builtin_options_as_ReducerOptions();
             const Shape pooled{1, 1, 1, x[3]};
             const Shape declared = o && o->keep_dims() ? pooled : Shape{1, x[3]};
-            const uint32_t input = value(in[0]);
+            const uint32_t input = computed(in[0]);
             check(xnn_define_global_average_pooling_2d(graph_, -std::numeric_limits<float>::infinity(),
                                                        std::numeric_limits<float>::infinity(), input,
                                                        produce(out, declared, &pooled), 0),
@@ -476,7 +483,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             // The files store the slope as [1, 1, C]; XNNPACK wants [C].
             const Shape& slope = shape(in[1]);
             if (elements(slope) != x[3] || slope.back() != x[3]) throw Refused{"a slope that does not fit"};
-            const uint32_t input = value(in[0]), s = valueAs(in[1], {x[3]});
+            const uint32_t input = computed(in[0]), s = weights(in[1], {x[3]});
             check(xnn_define_prelu(graph_, input, s, produce(out, x), 0), "a PReLU");
             return;
         }
@@ -493,7 +500,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
                 before[d] = size_t(p[2 * d]), after[d] = size_t(p[2 * d + 1]);
                 padded[d] = x[d] + before[d] + after[d];
             }
-            const uint32_t input = value(in[0]);
+            const uint32_t input = computed(in[0]);
             check(xnn_define_static_constant_pad(graph_, before.data(), after.data(), 0, input,
                                                  produce(out, padded), 0),
                   "a padding");
@@ -503,7 +510,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             arity(1, 2);
             const Shape& y = shape(out);
             if (elements(y) != elements(shape(in[0]))) throw Refused{"a reshape to another size"};
-            const uint32_t input = value(in[0]);
+            const uint32_t input = computed(in[0]);
             check(xnn_define_static_reshape(graph_, y.size(), y.data(), input, produce(out, y), 0),
                   "a reshape");
             return;
@@ -522,7 +529,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const uint32_t flags = corners     ? XNN_FLAG_ALIGN_CORNERS
                                    : halfPixel ? 0
                                                : XNN_FLAG_TENSORFLOW_LEGACY_MODE;
-            const uint32_t input = value(in[0]);
+            const uint32_t input = computed(in[0]);
             check(xnn_define_static_resize_bilinear_2d(
                       graph_, size_t(size[0]), size_t(size[1]), input,
                       produce(out, {1, size_t(size[0]), size_t(size[1]), x[3]}), flags),
