@@ -101,6 +101,13 @@ Padding pad(size_t in, size_t kernel, size_t stride, size_t dilation, tflite::Pa
     return p;
 }
 
+// The padding of both spatial axes of a convolution of image x by filter w ([.., KH, KW, ..]).
+template <typename Options>
+std::pair<Padding, Padding> window(const Shape& x, const Shape& w, const Options& o) {
+    return {pad(x[1], w[1], size_t(o.stride_h()), size_t(o.dilation_h_factor()), o.padding()),
+            pad(x[2], w[2], size_t(o.stride_w()), size_t(o.dilation_w_factor()), o.padding())};
+}
+
 // Builds the XNNPACK subgraph of one verified model, checking as it goes.
 class Builder {
 public:
@@ -366,10 +373,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const Shape& x = image(in[0]);
             const Shape& w = shape(in[1]);
             if (w.size() != 4 || w[3] != x[3]) throw Refused{"a filter that does not fit"};
-            const Padding h =
-                pad(x[1], w[1], size_t(o->stride_h()), size_t(o->dilation_h_factor()), o->padding());
-            const Padding v =
-                pad(x[2], w[2], size_t(o->stride_w()), size_t(o->dilation_w_factor()), o->padding());
+            const auto [h, v] = window(x, w, *o);
             const Clamp c = clampOf(o->fused_activation_function());
             const uint32_t input = computed(in[0]), filter = weights(in[1], w), b = bias(2, w[0]);
             check(xnn_define_convolution_2d(
@@ -389,10 +393,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const int m = o->depth_multiplier();
             if (w.size() != 4 || w[0] != 1 || m < 1 || m > 64 || w[3] != x[3] * size_t(m))
                 throw Refused{"a filter that does not fit"};
-            const Padding h =
-                pad(x[1], w[1], size_t(o->stride_h()), size_t(o->dilation_h_factor()), o->padding());
-            const Padding v =
-                pad(x[2], w[2], size_t(o->stride_w()), size_t(o->dilation_w_factor()), o->padding());
+            const auto [h, v] = window(x, w, *o);
             const Clamp c = clampOf(o->fused_activation_function());
             const uint32_t input = computed(in[0]), filter = weights(in[1], w), b = bias(2, w[3]);
             check(xnn_define_depthwise_convolution_2d(
