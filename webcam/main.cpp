@@ -34,8 +34,8 @@ ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
   --stdout      every frame's message on standard output instead, one line each, as fast as it
                 goes: a recording for HANDVIEW_REPLAY
   --landmarks full
-                MediaPipe's larger landmark model instead of the lite one: about 1.7 times
-                the CPU time a frame
+                MediaPipe's larger landmark model instead of the lite one: about twice the
+                CPU time a tracked frame
 HANDVIEW_MODELS=DIR reads the hand models from DIR.
 )";
 
