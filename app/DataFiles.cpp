@@ -1,28 +1,17 @@
 // The data directories are found from the executable's own path, so any working directory works.
 #include "app/DataFiles.h"
 
-#include <unistd.h>
-
 #include <fstream>
 
+#include "app/Installed.h"
 #include "render/OglShader.h"
 
-namespace {
-std::string executableDirectory() {
-    char buffer[4096];
-    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length <= 0) return std::string();
-    const std::string exe(buffer, size_t(length));
-    return exe.substr(0, exe.rfind('/') + 1);
-}
-}  // namespace
-
-std::string dataFilePath(const char* path) {
+std::string dataFilePath(const char* path, bool besideExecutable) {
     if (std::ifstream(nativePath(path)).is_open()) return path;
-    const std::string directory = executableDirectory();
-    if (directory.empty()) return path;
-    for (const char* dataDir : {"", "../share/handview/"}) {
-        const std::string candidate = directory + dataDir + nativePath(path);
+    const std::string build = besideExecutable ? executableDirectory() : std::string();
+    for (const std::string& directory : {build, installedDataDirectory()}) {
+        if (directory.empty()) continue;
+        const std::string candidate = directory + nativePath(path);
         if (std::ifstream(candidate).is_open()) return candidate;
     }
     return path;

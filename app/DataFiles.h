@@ -4,6 +4,6 @@
 #include <string>
 
 // `path` (relative, backslashes allowed) when it opens from the working directory; else the first
-// copy that opens in the data directories: beside the executable (the build tree), then
-// ../share/handview from it (an installed tree); else `path` unchanged.
-std::string dataFilePath(const char* path);
+// copy that opens beside the executable (the build tree, only `besideExecutable`), then in the
+// installed tree (app/Installed.h); else `path` unchanged.
+std::string dataFilePath(const char* path, bool besideExecutable);
