@@ -1,10 +1,31 @@
 // The data directories are found from the executable's own path, so any working directory works.
 #include "app/DataFiles.h"
 
+#include <unistd.h>
+
 #include <fstream>
 
-#include "app/Installed.h"
-#include "render/OglShader.h"
+namespace {
+std::string executableDirectory() {
+    char buffer[4096];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return std::string();
+    const std::string exe(buffer, size_t(length));
+    return exe.substr(0, exe.rfind('/') + 1);
+}
+}  // namespace
+
+std::string nativePath(const char* path) {
+    std::string native(path);
+    for (char& c : native)
+        if (c == '\\') c = '/';
+    return native;
+}
+
+std::string installedDataDirectory() {
+    const std::string directory = executableDirectory();
+    return directory.empty() ? directory : directory + "../share/handview/";
+}
 
 std::string dataFilePath(const char* path, bool besideExecutable) {
     if (std::ifstream(nativePath(path)).is_open()) return path;

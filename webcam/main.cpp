@@ -10,8 +10,9 @@
 #include <opencv2/core/utility.hpp>
 #include <string>
 
-#include "app/Installed.h"
+#include "app/DataFiles.h"
 #include "webcam/Capture.h"
+#include "webcam/Console.h"
 #include "webcam/ControllerSpace.h"
 #include "webcam/FrameMessage.h"
 #include "webcam/HandReader.h"
