@@ -9,7 +9,7 @@ HANDVIEW_PACKAGES=(
   libopencv-videoio-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
   libxnnpack-dev libpthreadpool-dev libflatbuffers-dev flatbuffers-compiler python3-numpy
   libgl1-mesa-dri libglx-mesa0 libegl-mesa0 libegl1
-  xvfb xauth xdotool imagemagick
+  xvfb xauth xdotool imagemagick desktop-file-utils
 )
 
 # Installs only the packages that are not there yet, so a warm machine starts at once.
