@@ -7,6 +7,7 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <string>
 
+#include "tracker/Protocol.h"
 #include "webcam/Capture.h"
 #include "webcam/ControllerSpace.h"
 #include "webcam/FrameMessage.h"
@@ -17,7 +18,6 @@ namespace {
 
 using namespace webcam;
 
-constexpr int kDefaultPort = 6437;  // where the viewer looks for a tracking service
 constexpr const char* kUsage =
     "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--help]";
 constexpr const char* kHelp = R"(
@@ -43,7 +43,7 @@ extern "C" void requestStop(int) {
 struct Options {
     int camera = 0;
     const char* video = nullptr;
-    int port = kDefaultPort;
+    int port = Leap::kServicePort;  // where the viewer looks for a tracking service
     bool toStdout = false;
     bool help = false;
 };
@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!o.toStdout) {
-        consoleLine("serving ws://127.0.0.1:" + std::to_string(server.port()) + "/v6.json");
+        consoleLine("serving " + Leap::localServiceUrl(server.port()));
         // Nobody watches yet: a video waits for its first viewer to start.
         if (!server.waitForClient(stopRequested)) return 0;
     }
