@@ -5,8 +5,6 @@
 
 #include <fstream>
 
-#include "render/OglShader.h"
-
 namespace {
 std::string executableDirectory() {
     char buffer[4096];
@@ -16,6 +14,13 @@ std::string executableDirectory() {
     return exe.substr(0, exe.rfind('/') + 1);
 }
 }  // namespace
+
+std::string nativePath(const char* path) {
+    std::string native(path);
+    for (char& c : native)
+        if (c == '\\') c = '/';
+    return native;
+}
 
 std::string dataFilePath(const char* path) {
     if (std::ifstream(nativePath(path)).is_open()) return path;

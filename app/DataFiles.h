@@ -7,3 +7,5 @@
 // copy that opens in the data directories: beside the executable (the build tree), then
 // ../share/handview from it (an installed tree); else `path` unchanged.
 std::string dataFilePath(const char* path);
+// The program's paths are written with backslashes; the file system here wants forward slashes.
+std::string nativePath(const char* path);

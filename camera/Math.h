@@ -15,6 +15,7 @@ struct Mat4 {
 
     Mat4() : Mat4(1.0f) {}
     explicit Mat4(float diagonal);
+    // Part of the matrix type's interface; nothing here builds one from columns.
     Mat4(const float c0[4], const float c1[4], const float c2[4], const float c3[4]);
 
     float& at(int column, int row) { return m[4 * column + row]; }
@@ -34,6 +35,7 @@ Vec3 cross(Vec3 a, Vec3 b);
 float length(Vec3 v);
 Vec3 normalize(Vec3 v);
 Vec3 transformDirection(const Mat4& m, Vec3 v);
+// The unit vector a heading and elevation point along; part of the toolkit, nothing here calls it.
 Vec3 direction(float yaw, float pitch);
 
 Mat4 operator*(const Mat4& a, const Mat4& b);

@@ -18,6 +18,7 @@ class OglCam {
 public:
     virtual Mat4 update();
     virtual void updateTarget();
+    // Kept in its slot of the camera's interface; nothing calls it.
     virtual void targetForAngles(float* outX, float* outY, float* outZ, float yaw, float pitch);
     virtual void locateUniforms(GLuint program, const char* name);
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "render/MeshParts.h"
 #include "render/OglMesh.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

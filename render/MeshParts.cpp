@@ -1,5 +1,6 @@
-// Turns an imported scene into part data on the CPU. No OpenGL here, so it can be
-// tested and fuzzed on scenes of any shape.
+// Turns an imported scene into part data on the CPU.
+#include "render/MeshParts.h"
+
 #include <assimp/material.h>
 #include <assimp/scene.h>
 
@@ -10,8 +11,6 @@
 #include <unordered_set>
 #include <utility>
 
-#include "render/OglMesh.h"
-
 namespace {
 constexpr PartColor kWhite{1.0f, 1.0f, 1.0f};
 // byteSize is a signed 32-bit count of bytes.
@@ -20,7 +19,15 @@ constexpr size_t kMaxElements = std::numeric_limits<int32_t>::max() / 4;
 // As floats, like the file's own values, so that fitting that scene changes nothing.
 constexpr float kSceneMin[3] = {-0.75f, -0.08f, -0.75f};
 constexpr float kSceneMax[3] = {1.25f, 0.62f, 1.25f};
+}  // namespace
 
+OglMeshPart::OglMeshPart(OglBuffVertex vertices, OglBuffIndex indices)
+    : OglMeshPart(std::move(vertices), std::move(indices), kWhite) {}
+
+OglMeshPart::OglMeshPart(OglBuffVertex vertices, OglBuffIndex indices, PartColor partColor)
+    : vertexBuffer(std::move(vertices)), indexBuffer(std::move(indices)), color(partColor) {}
+
+namespace {
 bool meshIsDrawable(const aiMesh* mesh) {
     return mesh != nullptr && mesh->mVertices != nullptr && mesh->mNumVertices > 0 &&
            mesh->mFaces != nullptr && mesh->mNumFaces > 0;

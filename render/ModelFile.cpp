@@ -15,6 +15,8 @@
 #include <cstring>
 #include <new>
 
+#include "render/OglMesh.h"
+
 namespace {
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kAddressSanitizer = true;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "render/OglMesh.h"
+#include "render/MeshParts.h"
 
 struct aiScene;
 

@@ -9,12 +9,6 @@
 
 #include "render/ModelFile.h"
 
-OglMeshPart::OglMeshPart(OglBuffVertex vertices, OglBuffIndex indices)
-    : OglMeshPart(std::move(vertices), std::move(indices), PartColor{1.0f, 1.0f, 1.0f}) {}
-
-OglMeshPart::OglMeshPart(OglBuffVertex vertices, OglBuffIndex indices, PartColor partColor)
-    : vertexBuffer(std::move(vertices)), indexBuffer(std::move(indices)), color(partColor) {}
-
 void OglMesh::load(GLuint program) {
     scene = aiImportFile(kMeshPath, kImportFlags);
     if (scene == nullptr) {

@@ -2,35 +2,13 @@
 #pragma once
 
 #include <GL/glew.h>
+#include <assimp/postprocess.h>
 
 #include <vector>
 
-#include "render/OglBuff.h"
+#include "render/MeshParts.h"
 
 struct aiScene;
-
-struct PartColor {
-    float r;
-    float g;
-    float b;
-};
-
-struct OglMeshPart {
-    OglMeshPart(OglBuffVertex vertices, OglBuffIndex indices);
-    OglMeshPart(OglBuffVertex vertices, OglBuffIndex indices, PartColor partColor);
-
-    OglBuffVertex vertexBuffer;
-    OglBuffIndex indexBuffer;
-    PartColor color;
-};
-
-// Which attributes every part carries, decided once from the first mesh.
-struct MeshFlags {
-    bool hasNormals = false;
-    bool hasColors = false;
-    bool hasTexCoords = false;
-    bool hasMaterials = false;
-};
 
 class OglMesh {
 public:
@@ -46,6 +24,7 @@ public:
     void load(GLuint program, const char* model);
     void draw();
 
+    // What every part carries; nothing reads these back (the builders work from MeshFlags).
     bool hasNormals = false;
     bool hasColors = false;
     bool hasTexCoords = false;
@@ -61,17 +40,10 @@ private:
 
 constexpr const char* kMeshPath = "obj/shapes.obj";
 // Assimp's realtime max-quality preset plus Debone.
-constexpr unsigned kImportFlags = 0x4379ECB;
+constexpr unsigned kImportFlags =
+    aiProcess_CalcTangentSpace | aiProcess_JoinIdenticalVertices | aiProcess_Triangulate |
+    aiProcess_GenSmoothNormals | aiProcess_SplitLargeMeshes | aiProcess_LimitBoneWeights |
+    aiProcess_ValidateDataStructure | aiProcess_ImproveCacheLocality | aiProcess_RemoveRedundantMaterials |
+    aiProcess_SortByPType | aiProcess_FindDegenerates | aiProcess_FindInvalidData | aiProcess_GenUVCoords |
+    aiProcess_FindInstances | aiProcess_OptimizeMeshes | aiProcess_Debone;
 
-// CPU-side part building, no OpenGL: the flags from the first mesh, then one filled
-// (not uploaded) part per mesh that yields a triangle. Null or mesh-less scenes give none.
-MeshFlags decideFlags(const aiScene& scene);
-std::vector<OglMeshPart> buildParts(const aiScene& scene, const MeshFlags& flags);
-// The same, placed as the scene's nodes say: each mesh once for every node that names it, in
-// the node's accumulated transform.
-std::vector<OglMeshPart> buildPlacedParts(const aiScene& scene, const MeshFlags& flags);
-PartColor partColor(const aiScene& scene, unsigned materialIndex, bool hasMaterials);
-bool sceneHasMeshes(const aiScene* scene);
-// Moves and uniformly scales the parts' positions, on the CPU, so that the bounds of their triangles
-// fit the default scene's bounds, centred in them. Returns the scale applied.
-float fitToDefaultScene(std::vector<OglMeshPart>& parts);

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <vector>
 
+#include "app/DataFiles.h"
+
 namespace {
 // The driver's log of a shader or program, fetched with the length it reports.
 // The length starts at 0: a name of 0 makes the query fail and leaves it unwritten.
@@ -27,13 +29,6 @@ std::string assembleSource(std::istream& in) {
         text += line;
     }
     return text;
-}
-
-std::string nativePath(const char* path) {
-    std::string native(path);
-    for (char& c : native)
-        if (c == '\\') c = '/';
-    return native;
 }
 
 std::string readSourceFile(const char* path) {

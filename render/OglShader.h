@@ -43,5 +43,3 @@ public:
 std::string assembleSource(std::istream& in);
 // The file's source text; empty when it cannot be opened.
 std::string readSourceFile(const char* path);
-// Paths are written with backslashes; the file system here wants forward slashes.
-std::string nativePath(const char* path);

@@ -102,10 +102,6 @@ Vector Pointable::tipPosition() const {
     return tip ? *tip : Vector();
 }
 
-bool Pointable::isValid() const {
-    return findTip(data_, hand_, finger_) != nullptr;
-}
-
 Finger::Finger() = default;
 Finger::Finger(DataPtr data, int hand, int finger) : Pointable(std::move(data), hand, finger) {}
 

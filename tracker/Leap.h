@@ -54,7 +54,6 @@ class Pointable : public Interface {
 public:
     Pointable();
     Vector tipPosition() const;
-    bool isValid() const;
 
 protected:
     Pointable(std::shared_ptr<const FrameData> data, int hand, int finger);

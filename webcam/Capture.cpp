@@ -3,9 +3,10 @@
 #include "webcam/Capture.h"
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <opencv2/imgcodecs.hpp>
+
+#include "webcam/Console.h"
 
 namespace webcam {
 
@@ -25,10 +26,6 @@ std::string deviceName(int index) {
 
 int64_t nowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
-}
-
-void consoleLine(const std::string& text) {
-    std::fprintf(stderr, "handview-camera: %s\n", text.c_str());
 }
 
 std::unique_ptr<Capture> Capture::openCamera(int index, std::string& error) {

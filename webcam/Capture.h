@@ -34,7 +34,6 @@ public:
     // the video's frames in order, timed by its frame rate; false at its end.
     bool next(CameraFrame& frame, const std::atomic<bool>& stop);
 
-    double framesPerSecond() const { return fps_; }
     int64_t dropped() const { return dropped_; }
 
 private:
@@ -64,8 +63,5 @@ private:
 
 // Microseconds on a clock that never steps back.
 int64_t nowUs();
-
-// "handview-camera: " and the text on standard error, as one line.
-void consoleLine(const std::string& text);
 
 }  // namespace webcam

@@ -9,6 +9,7 @@
 
 #include "tracker/Protocol.h"
 #include "webcam/Capture.h"
+#include "webcam/Console.h"
 #include "webcam/ControllerSpace.h"
 #include "webcam/FrameMessage.h"
 #include "webcam/HandReader.h"
