@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tracker/Protocol.h"
-#include "webcam/Capture.h"
+#include "webcam/Console.h"
 #include "webcam/FrameMessage.h"
 
 namespace webcam {

@@ -117,9 +117,7 @@ def connect(request=UPGRADE, then=b"\x81\x91\0\0\0\0" + b'{"focused": true}'):
     s = socket.socket()
     s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)  # a client that stalls, stalls soon
     wait_until(lambda: s.connect_ex(("127.0.0.1", int(port))) == 0)
-    answer = request and (s.sendall(request) or s.recv(65536))
-    s.sendall(then)
-    return s, answer
+    return s, request and (s.sendall(request) or s.recv(65536)), s.sendall(then)
 
 
 def watched(n=5):  # n more frames reach the watcher
@@ -128,8 +126,7 @@ def watched(n=5):  # n more frames reach the watcher
 
 
 if a.clients:  # read as the program's output is
-    watcher = connect()[0]
-    streams[watcher.fileno()] = b""
+    streams[(watcher := connect()[0]).fileno()] = b""
 readers = [threading.Thread(target=reader, args=(fd,)) for fd in streams]
 for t in readers:
     t.start()
@@ -153,11 +150,9 @@ try:
             episode == 1 and [s.close() for s in idle]
             episode == 2 or b" 101 " in connect()[1] or fail("no client taken once they went")
     if a.clients == "crowd":  # a client over the limit is turned away
-        crowd = [connect() for _ in range(31)]
-        b" 503 " in connect()[1] or fail("a 33rd client was taken")
+        b" 503 " in [connect() for _ in range(32)][-1][1] or fail("a 33rd client was taken")
     if a.clients == "hostile":  # each closed: a message over the limit, a path of control characters, HTTP, no HTTP
-        big = b"\x81\xff" + (70000).to_bytes(8, "big") + b"\0\0\0\0"  # announced, never sent
-        for s in [connect(then=big)[0]] + [connect(r, b"")[0] for r in (b"GET /\xc2\x9b31m HTTP/1.1\r\n\r\n", b"GET / HTTP/1.1\r\n\r\n", b"\x16\x03\x01\0\x05hello\r\n\r\n")]:
+        for s in [connect(then=b"\x81\xff" + (70000).to_bytes(8, "big") + b"\0\0\0\0")[0]] + [connect(r, b"")[0] for r in (b"GET /\xc2\x9b31m HTTP/1.1\r\n\r\n", b"GET / HTTP/1.1\r\n\r\n", b"\x16\x03\x01\0\x05hello\r\n\r\n")]:
             while s.recv(65536):
                 pass
             s.close()

@@ -147,17 +147,14 @@ TEST_F(Tracker, MessagesDecodeToTheFingersAHandShows) {
 
 // One protocol: handview-camera's messages, read by the viewer's decoder.
 TEST(Protocol, TheViewerReadsWhatTheServiceSends) {
-    webcam::ControllerHand open{
-        {-12.5, 230.25, 80}, {0.5, -0.75, 0.25}, {0, 0, -1}, {}, {true, true, true, true, true}};
-    open.tips = {{{-40, 300, 0}, {-20, 310, -5.5}, {0, 320, -10}, {20, 310, -5}, {40, 290, 0.25}}};
-    webcam::ControllerHand point = open;
-    point.extended = {false, true, false, false, false};
+    webcam::ControllerHand hand{
+        {-12.5, 230.25, 80}, {0.5, -0.75, 0.25}, {0, 0, -1}, {}, {true, true, false, true, false}};
+    hand.tips = {{{-40, 300, 0}, {-20, 310, -5.5}, {0, 320, -10}, {20, 310, -5}, {40, 290, 0.25}}};
     const std::pair<const webcam::ControllerHand*, const char*> cases[] = {
-        {&open, "5 -12.5,230.25,80 0.5,-0.75,0.25 -40,300,0 -20,310,-5.5 0,320,-10 20,310,-5 40,290,0.25"},
-        {&point, "5 -12.5,230.25,80 0.5,-0.75,0.25 -20,310,-5.5"},
-        {nullptr, "5 0,0,0 0,0,0"}};  // no hand
-    for (const auto& [hand, seen] : cases)
-        EXPECT_EQ(describe(toFrame(decodeMessage(webcam::frameMessage(9, 5000, hand, 3)), 0)), seen);
+        {&hand, "5 -12.5,230.25,80 0.5,-0.75,0.25 -40,300,0 -20,310,-5.5 20,310,-5"},  // the extended fingers
+        {nullptr, "5 0,0,0 0,0,0"}};                                                   // no hand
+    for (const auto& [sent, read] : cases)
+        EXPECT_EQ(describe(toFrame(decodeMessage(webcam::frameMessage(9, 5000, sent, 3)), 0)), read);
 }
 
 // What the environment names, what the controller built on it says (one line) and whether it plays.
