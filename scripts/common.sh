@@ -8,7 +8,7 @@ HANDVIEW_PACKAGES=(
   libboost1.74-dev nlohmann-json3-dev python3-websockets
   libopencv-dnn-dev libopencv-videoio-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
   libgl1-mesa-dri libglx-mesa0 libegl-mesa0 libegl1
-  xvfb xauth xdotool imagemagick
+  xvfb xauth xdotool imagemagick desktop-file-utils
 )
 
 # Installs only the packages that are not there yet, so a warm machine starts at once.

@@ -1,12 +1,16 @@
 // handview-camera: a webcam, a video or an image sequence as a hand-tracking service, serving the
 // tracking protocol (version 6) that the viewer reads, or writing its frames as a recording.
+#include <sys/stat.h>
+
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <opencv2/core/utils/logger.hpp>
+#include <opencv2/core/utility.hpp>
 #include <string>
 
+#include "app/DataFiles.h"
 #include "tracker/Protocol.h"
 #include "webcam/Capture.h"
 #include "webcam/Console.h"
@@ -20,7 +24,7 @@ namespace {
 using namespace webcam;
 
 constexpr const char* kUsage =
-    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--help]";
+    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--help] [--version]";
 constexpr const char* kHelp = R"(
 Watches a camera and serves the hands it sees as a hand-tracking service on
 ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
@@ -32,6 +36,7 @@ ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
   --port P      another port than 6437 (0: any free one)
   --stdout      every frame's message on standard output instead, one line each, as fast as it
                 goes: a recording for HANDVIEW_REPLAY
+  --version     the version of handview-camera and of its libraries
 HANDVIEW_MODELS=DIR reads the hand models from DIR.
 )";
 
@@ -47,6 +52,7 @@ struct Options {
     int port = Leap::kServicePort;  // where the viewer looks for a tracking service
     bool toStdout = false;
     bool help = false;
+    bool version = false;
 };
 
 bool number(const char* text, int max, int& out) {
@@ -64,6 +70,8 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (a == "--help") {
             o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
         } else if (a == "--stdout") {
             o.toStdout = true;
         } else if (a != "--camera" && a != "--video" && a != "--port") {
@@ -88,6 +96,22 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
     return error.empty();
 }
 
+// HANDVIEW_MODELS wins; then the source tree's, for a build-tree program; then the installed copy.
+std::string modelDirectory() {
+    const char* chosen = std::getenv("HANDVIEW_MODELS");
+    if (chosen && *chosen) return chosen;
+    struct stat status {};
+    const std::string installed = installedDataDirectory();
+    if ((stat(HANDVIEW_WEBCAM_MODELS, &status) == 0 && S_ISDIR(status.st_mode)) || installed.empty())
+        return HANDVIEW_WEBCAM_MODELS;
+    return installed + "models";
+}
+
+// The libraries a bug report needs, as loaded; the hand models' runtime joins this line when it is
+// not OpenCV's.
+void printVersion() {
+    std::printf("handview-camera %s\nOpenCV %s\n", HANDVIEW_VERSION, cv::getVersionString().c_str());
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -99,6 +123,10 @@ int main(int argc, char** argv) {
     }
     if (o.help) {
         std::printf("%s\n%s", kUsage, kHelp);
+        return 0;
+    }
+    if (o.version) {
+        printVersion();
         return 0;
     }
     // OpenCV and FFmpeg would explain each failure in lines of their own; one of ours says it.
@@ -121,8 +149,7 @@ int main(int argc, char** argv) {
         }
         server.start();
     }
-    const char* models = std::getenv("HANDVIEW_MODELS");
-    HandReader reader(models && *models ? models : HANDVIEW_WEBCAM_MODELS);
+    HandReader reader(modelDirectory());
     if (!reader.error().empty()) {
         consoleLine("cannot load the hand models: " + reader.error());
         return 1;
