@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/DataFiles.h"
+#include "tracker/Protocol.h"
 #include "webcam/Capture.h"
 #include "webcam/Console.h"
 #include "webcam/ControllerSpace.h"
@@ -23,7 +24,6 @@ namespace {
 
 using namespace webcam;
 
-constexpr int kDefaultPort = 6437;  // where the viewer looks for a tracking service
 constexpr const char* kUsage =
     "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--landmarks lite|full] [--help] "
     "[--version]";
@@ -54,7 +54,7 @@ extern "C" void requestStop(int) {
 struct Options {
     int camera = 0;
     const char* video = nullptr;
-    int port = kDefaultPort;
+    int port = Leap::kServicePort;  // where the viewer looks for a tracking service
     bool toStdout = false;
     bool help = false;
     bool version = false;
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!o.toStdout) {
-        consoleLine("serving ws://127.0.0.1:" + std::to_string(server.port()) + "/v6.json");
+        consoleLine("serving " + Leap::localServiceUrl(server.port()));
         // Nobody watches yet: a video waits for its first viewer to start.
         if (!server.waitForClient(stopRequested)) return 0;
     }
