@@ -9,9 +9,9 @@ install(FILES obj/shapes.obj obj/shapes.mtl DESTINATION ${data}/obj)
 install(FILES tracker/sessions/fly.txt tracker/sessions/point.txt tracker/README-format.md DESTINATION ${data}/sessions)
 install(FILES tracker/recordings/hand-splay.jsonl tracker/recordings/pinch.jsonl tracker/recordings/README.md
         DESTINATION ${data}/recordings)
-# Whatever runtime reads the hand models, with their licence and origin.
+# The hand models, with their licence and origin.
 install(DIRECTORY webcam/models/ DESTINATION ${data}/models
-        FILES_MATCHING PATTERN "*.onnx" PATTERN "*.tflite" PATTERN "LICENSE*" PATTERN "README*")
+        FILES_MATCHING PATTERN "*.tflite" PATTERN "LICENSE*" PATTERN "README*")
 install(FILES packaging/handview.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/handview.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES packaging/handview-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME handview.xml)

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/core/utility.hpp>
 #include <string>
@@ -24,7 +25,8 @@ namespace {
 using namespace webcam;
 
 constexpr const char* kUsage =
-    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--help] [--version]";
+    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--landmarks lite|full] [--help] "
+    "[--version]";
 constexpr const char* kHelp = R"(
 Watches a camera and serves the hands it sees as a hand-tracking service on
 ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
@@ -36,6 +38,9 @@ ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
   --port P      another port than 6437 (0: any free one)
   --stdout      every frame's message on standard output instead, one line each, as fast as it
                 goes: a recording for HANDVIEW_REPLAY
+  --landmarks full
+                MediaPipe's larger landmark model instead of the lite one: about twice the
+                CPU time a tracked frame
   --version     the version of handview-camera and of its libraries
 HANDVIEW_MODELS=DIR reads the hand models from DIR.
 )";
@@ -53,6 +58,7 @@ struct Options {
     bool toStdout = false;
     bool help = false;
     bool version = false;
+    HandModels models;
 };
 
 bool number(const char* text, int max, int& out) {
@@ -74,7 +80,7 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
             o.version = true;
         } else if (a == "--stdout") {
             o.toStdout = true;
-        } else if (a != "--camera" && a != "--video" && a != "--port") {
+        } else if (a != "--camera" && a != "--video" && a != "--port" && a != "--landmarks") {
             error = "unknown option " + a;
             return false;
         } else if (!value) {
@@ -84,7 +90,11 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
                    (a == "--port" && !number(value, 65535, o.port))) {
             error = a + " needs a number, not " + value;
             return false;
+        } else if (a == "--landmarks" && std::strcmp(value, "lite") != 0 && std::strcmp(value, "full") != 0) {
+            error = "--landmarks takes lite or full, not " + std::string(value);
+            return false;
         } else {
+            if (a == "--landmarks") o.models.landmarks = value[0] == 'f' ? ModelSize::full : ModelSize::lite;
             if (a == "--video") o.video = value;
             camera |= a == "--camera";
             port |= a == "--port";
@@ -149,7 +159,7 @@ int main(int argc, char** argv) {
         }
         server.start();
     }
-    HandReader reader(modelDirectory());
+    HandReader reader(modelDirectory(), o.models);
     if (!reader.error().empty()) {
         consoleLine("cannot load the hand models: " + reader.error());
         return 1;
