@@ -29,8 +29,10 @@ bool App::init() {
     screenWidth = mode.w;
     screenHeight = mode.h;
 
-    window = SDL_CreateWindow(kWindowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, screenWidth,
-                              screenHeight, SDL_WINDOW_FULLSCREEN | SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE);
+    const bool windowed = windowWidth > 0;
+    const Uint32 flags = (windowed ? 0 : SDL_WINDOW_FULLSCREEN) | SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE;
+    window = SDL_CreateWindow(kWindowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                              windowed ? windowWidth : screenWidth, windowed ? windowHeight : screenHeight, flags);
     if (window == nullptr) {
         std::fprintf(stderr, "Error: cannot create the window: %s\n", SDL_GetError());
         return false;
@@ -54,20 +56,21 @@ bool App::init() {
     aiLogStream stream = aiGetPredefinedLogStream(aiDefaultLogStream_STDOUT, nullptr);
     aiAttachLogStream(&stream);
 
-    // Run on a model of its own, the program may start anywhere: its shaders have a fallback.
-    const std::string vertexPath = modelPath ? dataFilePath(kVertexShaderPath) : kVertexShaderPath;
-    const std::string fragmentPath = modelPath ? dataFilePath(kFragmentShaderPath) : kFragmentShaderPath;
+    // The working directory's files first; installed, the program starts anywhere. The build tree's
+    // shaders serve a named model only, so that a working directory without them still says so.
+    const std::string vertexPath = dataFilePath(kVertexShaderPath, modelPath != nullptr);
+    const std::string fragmentPath = dataFilePath(kFragmentShaderPath, modelPath != nullptr);
     OglVertexShader vertexShader(vertexPath.c_str());
     OglFragmentShader fragmentShader(fragmentPath.c_str());
     program.link(vertexShader, fragmentShader);
 
     if (modelPath)
-        mesh.load(program.program, modelPath);
+        mesh.loadModel(program.program, modelPath);
     else
-        mesh.load(program.program);
+        mesh.load(program.program, dataFilePath(kMeshPath, false).c_str());
 
-    camera.viewWidth = static_cast<float>(screenWidth);
-    camera.viewHeight = static_cast<float>(screenHeight);
+    camera.viewWidth = static_cast<float>(windowed ? windowWidth : screenWidth);
+    camera.viewHeight = static_cast<float>(windowed ? windowHeight : screenHeight);
     camera.updateTarget();
     camera.locateUniforms(program.program, kCameraUniform);
 
@@ -80,11 +83,28 @@ bool App::init() {
 }
 
 void App::pollEvents() {
+    const bool windowed = windowWidth > 0;
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
-        if (event.type == SDL_QUIT || (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE))
+        if (event.type == SDL_QUIT || (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)) {
             running = false;
+        } else if (event.type == SDL_DROPFILE || event.type == SDL_DROPTEXT) {
+            if (windowed && event.type == SDL_DROPFILE) mesh.replaceModel(event.drop.file);
+            SDL_free(event.drop.file);  // SDL hands the text over
+        } else if (windowed && event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+            followWindowSize();
+        }
     }
+}
+
+void App::followWindowSize() {
+    int width = 0;
+    int height = 0;
+    SDL_GL_GetDrawableSize(window, &width, &height);
+    if (width <= 0 || height <= 0) return;  // a zero side would make the projection NaN
+    glViewport(0, 0, width, height);
+    camera.viewWidth = static_cast<float>(width);
+    camera.viewHeight = static_cast<float>(height);
 }
 
 void App::step() {

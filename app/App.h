@@ -24,8 +24,11 @@ public:
     bool init();
     // One frame: input, hand control, uploads, clear, draw, swap.
     void step();
-    // Drains the window-system queue; a quit or an Escape press clears `running`.
+    // Drains the window-system queue; a quit or an Escape press clears `running`. With a window of
+    // its own size, a dropped model file replaces the model and a resize reaches the view.
     void pollEvents();
+    // The viewport and the camera's lens take the window's drawable size.
+    void followWindowSize();
 
     bool running = false;
     SDL_Window* window = nullptr;
@@ -40,6 +43,9 @@ public:
     int screenHeight = 0;
     // The model named on the command line; null for the default scene.
     const char* modelPath = nullptr;
+    // A normal window of this size instead of the full screen; 0 for the full screen.
+    int windowWidth = 0;
+    int windowHeight = 0;
 };
 
 constexpr const char* kWindowTitle = "Oh, hello there";

@@ -22,12 +22,17 @@ std::string nativePath(const char* path) {
     return native;
 }
 
-std::string dataFilePath(const char* path) {
-    if (std::ifstream(nativePath(path)).is_open()) return path;
+std::string installedDataDirectory() {
     const std::string directory = executableDirectory();
-    if (directory.empty()) return path;
-    for (const char* dataDir : {"", "../share/handview/"}) {
-        const std::string candidate = directory + dataDir + nativePath(path);
+    return directory.empty() ? directory : directory + "../share/handview/";
+}
+
+std::string dataFilePath(const char* path, bool besideExecutable) {
+    if (std::ifstream(nativePath(path)).is_open()) return path;
+    const std::string build = besideExecutable ? executableDirectory() : std::string();
+    for (const std::string& directory : {build, installedDataDirectory()}) {
+        if (directory.empty()) continue;
+        const std::string candidate = directory + nativePath(path);
         if (std::ifstream(candidate).is_open()) return candidate;
     }
     return path;

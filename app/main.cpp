@@ -1,17 +1,25 @@
-// Process entry: reads the one optional argument, then one App on the stack; its run() is the exit code.
+// Process entry: reads the options and the one optional model, then one App on the stack; its run()
+// is the exit code.
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
+#include <assimp/version.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/App.h"
 
 namespace {
 constexpr const char* kUsage =
-    "usage: handview [MODEL]\n"
+    "usage: handview [--windowed[=WxH]] [MODEL]\n"
     "Shows MODEL, in any format the installed Assimp imports, fitted into view; without it,\n"
-    "obj/shapes.obj from the working directory. Full screen; a hand-tracking controller steers it.\n"
+    "obj/shapes.obj from the working directory, else the installed default scene. Full screen at the\n"
+    "desktop resolution; a hand-tracking controller steers it.\n"
+    "  --windowed[=WxH]       a normal, resizable window, 1280x720 or W by H pixels; a model file\n"
+    "                         dropped on it replaces the model\n"
+    "  --version              the version of handview and of its libraries\n"
     "  --help                 this text\n"
     "Environment:\n"
     "  HANDVIEW_TRACKER=none|ws://HOST:PORT/PATH   the tracking service (default ws://127.0.0.1:6437/v6.json)\n"
@@ -20,6 +28,66 @@ constexpr const char* kUsage =
     "  HANDVIEW_RECORD=FILE   record the live stream\n"
     "Keys: Escape quits. Three or more fingers fly the camera, one or two move the light.\n";
 constexpr int kUsageError = 2;
+constexpr int kDefaultWindowWidth = 1280;
+constexpr int kDefaultWindowHeight = 720;
+constexpr int kMaxWindowSide = 16384;  // pixels: beyond any GL viewport
+
+struct Options {
+    bool help = false;
+    bool version = false;
+    const char* model = nullptr;
+    int windowWidth = 0;  // 0: full screen
+    int windowHeight = 0;
+    std::string error;
+};
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// WxH, digits only.
+bool windowSize(const char* text, int& width, int& height) {
+    char* end = nullptr;
+    const long w = std::strtol(text, &end, 10);
+    if (!isDigit(text[0]) || *end != 'x' || !isDigit(end[1])) return false;
+    const long h = std::strtol(end + 1, &end, 10);
+    if (*end != '\0' || w < 1 || h < 1 || w > kMaxWindowSide || h > kMaxWindowSide) return false;
+    width = static_cast<int>(w);
+    height = static_cast<int>(h);
+    return true;
+}
+
+Options parse(int argc, char** argv) {
+    Options o;
+    int models = 0;
+    for (int i = 1; i < argc && o.error.empty(); ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--help") == 0) {
+            o.help = true;
+        } else if (std::strcmp(arg, "--version") == 0) {
+            o.version = true;
+        } else if (std::strcmp(arg, "--windowed") == 0) {
+            o.windowWidth = kDefaultWindowWidth;
+            o.windowHeight = kDefaultWindowHeight;
+        } else if (std::strncmp(arg, "--windowed=", 11) == 0) {
+            if (!windowSize(arg + 11, o.windowWidth, o.windowHeight))
+                o.error = std::string(arg) + " is not a size such as 1280x720 (1 to 16384 pixels a side)";
+        } else if (arg[0] == '-') {
+            o.error = std::string("unknown option ") + arg;
+        } else if (++models == 1) {
+            o.model = arg;
+        }
+    }
+    if (o.error.empty() && models > 1) o.error = "one model at most, not " + std::to_string(models) + " arguments";
+    return o;
+}
+
+void printVersion() {
+    SDL_version sdl;
+    SDL_GetVersion(&sdl);
+    std::printf("handview %s\nAssimp %u.%u.%u, SDL %u.%u.%u\n", HANDVIEW_VERSION, aiGetVersionMajor(), aiGetVersionMinor(),
+                aiGetVersionPatch(), sdl.major, sdl.minor, sdl.patch);
+}
 }  // namespace
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -32,21 +100,21 @@ extern "C" const char* __asan_default_options() {
 #endif
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
-        if (argc > 2)
-            std::fprintf(stderr, "handview: one model at most, not %d arguments\n", argc - 1);
-        else
-            std::fprintf(stderr, "handview: unknown option %s\n", argv[1]);
+    const Options options = parse(argc, argv);
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "handview: %s\n", options.error.c_str());
         std::fputs(kUsage, stderr);
         return kUsageError;
+    }
+    if (options.help || options.version) {
+        options.help ? (void)std::fputs(kUsage, stdout) : printVersion();
+        return 0;
     }
     // What SDL's main glue does on the platforms that need it.
     SDL_SetMainReady();
     App app;
-    if (argc == 2) app.modelPath = argv[1];
+    app.modelPath = options.model;
+    app.windowWidth = options.windowWidth;
+    app.windowHeight = options.windowHeight;
     return app.run();
 }

@@ -1,9 +1,10 @@
 // How well the hand reader reads real photographs: each labelled photo is held still for three
 // frames, as in front of a camera, and the third reading is judged. Prints, per folder, the share
 // with the right control (idle 0, point 1-2, fly 3+), the exact finger count, where boxes are
-// labelled the palm against the box, and whether the reading holds while the photo stays. Never fails on a figure.
-// Usage: hand_quality_bench [--list] [IMAGES_DIR]   (IMAGES_DIR holds labels.csv; default
-// ../shared/hands/images beside the repository)
+// labelled the palm against the box, and whether the reading holds while the photo stays; for each
+// of the four pairs of models, or the one --models names. Never fails on a figure.
+// Usage: hand_quality_bench [--list] [--models PALM,LANDMARKS] [IMAGES_DIR]   (IMAGES_DIR holds
+// labels.csv; default ../shared/hands/images beside the repository)
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "bench/BenchSupport.h"
+#include "bench/HandPairs.h"
 #include "webcam/HandReader.h"
 
 namespace {
@@ -72,18 +74,7 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    bool list = false;
-    std::string dir = std::string(HANDVIEW_SOURCE_DIR) + "/../shared/hands/images";
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--list")) list = true;
-        else dir = argv[i];
-    }
-    webcam::HandReader reader;
-    if (!reader.error().empty()) bench::ModelDir::fail(reader.error());
-
+void judge(webcam::HandReader& reader, const std::string& dir, bool list) {
     std::map<std::string, Tally> tallies;
     for (const Label& l : readLabels(dir + "/labels.csv")) {
         const cv::Mat image = cv::imread(dir + "/" + l.image, cv::IMREAD_COLOR);
@@ -142,6 +133,24 @@ int main(int argc, char** argv) {
         else
             std::printf(" %12s %16s %14s", "-", "-", "-");
         std::printf(" %6.0f%%\n", pct(t.steady, t.images));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool list = false;
+    std::string dir = std::string(HANDVIEW_SOURCE_DIR) + "/../shared/hands/images", only;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--list")) list = true;
+        else if (!std::strcmp(argv[i], "--models") && i + 1 < argc) only = argv[++i];
+        else dir = argv[i];
+    }
+    for (const bench::HandPair& pair : bench::handPairs(only)) {
+        webcam::HandReader reader(bench::handModelDir(), pair.models);
+        if (!reader.error().empty()) bench::ModelDir::fail(reader.error());
+        std::printf("== %s\n", pair.name.c_str());
+        judge(reader, dir, list);
     }
     std::printf("(palm: the mean of the wrist and the four finger bases; palm off centre: its median distance\n"
                 " from the labelled box's centre, in box sizes; joints in box: the mean share of the 21 landmarks\n"

@@ -1,7 +1,8 @@
 // Vertex and index buffers: a CPU-side array, its layout, and one GL buffer object.
 //
 // Ownership: a buffer owns its CPU arrays (copied deeply) but not its GL name. Copies share
-// the name and no GL buffer is ever deleted; they all end with the context at exit.
+// the name and a buffer never deletes it: the mesh deletes those of a model it replaces, the
+// rest end with the context at exit.
 #pragma once
 
 #include <GL/glew.h>

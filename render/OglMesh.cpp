@@ -9,10 +9,10 @@
 
 #include "render/ModelFile.h"
 
-void OglMesh::load(GLuint program) {
-    scene = aiImportFile(kMeshPath, kImportFlags);
+void OglMesh::load(GLuint program, const char* path) {
+    scene = aiImportFile(path, kImportFlags);
     if (scene == nullptr) {
-        std::printf("Could not import %s: %s\n", kMeshPath, aiGetErrorString());
+        std::printf("Could not import %s: %s\n", path, aiGetErrorString());
         std::fflush(stdout);
     } else if (!sceneHasMeshes(scene)) {
         std::printf("No meshes. Not good.\n");
@@ -24,27 +24,40 @@ void OglMesh::load(GLuint program) {
     colorUniforms.push_back(glGetUniformLocation(program, "col"));
 }
 
-void OglMesh::load(GLuint program, const char* model) {
-    ModelImport imported = importModel(model);
-    scene = imported.scene;
-    if (scene == nullptr) {
-        std::fprintf(stderr, "handview: %s\n", imported.error.c_str());
-    } else if (!sceneHasMeshes(scene)) {
-        std::printf("No meshes. Not good.\n");
-        std::fflush(stdout);
-    } else {
-        const float scale = fitToDefaultScene(imported.parts);
-        use(imported.flags, std::move(imported.parts));
-        size_t triangles = 0;
-        for (const OglMeshPart& part : parts) triangles += part.indexBuffer.indices.size() / 3;
-        std::printf("Loaded %s: %zu parts, %zu triangles, imported in %.3f s, scaled by %g\n", model, parts.size(),
-                    triangles, imported.seconds, scale);
-        std::fflush(stdout);
-    }
+void OglMesh::loadModel(GLuint program, const char* model) {
+    replaceModel(model);
     colorUniforms.push_back(glGetUniformLocation(program, "col"));
 }
 
+bool OglMesh::replaceModel(const char* model) {
+    ModelImport imported = importModel(model);
+    if (imported.scene == nullptr) {
+        std::fprintf(stderr, "handview: %s\n", imported.error.c_str());
+        return false;
+    }
+    if (!sceneHasMeshes(imported.scene)) {
+        std::printf("No meshes. Not good.\n");
+        std::fflush(stdout);
+        aiReleaseImport(imported.scene);
+        return false;
+    }
+    const float scale = fitToDefaultScene(imported.parts);
+    aiReleaseImport(scene);
+    scene = imported.scene;
+    use(imported.flags, std::move(imported.parts));
+    size_t triangles = 0;
+    for (const OglMeshPart& part : parts) triangles += part.indexBuffer.indices.size() / 3;
+    std::printf("Loaded %s: %zu parts, %zu triangles, imported in %.3f s, scaled by %g\n", model, parts.size(), triangles,
+                imported.seconds, scale);
+    std::fflush(stdout);
+    return true;
+}
+
 void OglMesh::use(const MeshFlags& flags, std::vector<OglMeshPart> built) {
+    for (const OglMeshPart& part : parts) {
+        const GLuint buffers[] = {part.vertexBuffer.bufferId, part.indexBuffer.bufferId};
+        glDeleteBuffers(2, buffers);
+    }
     hasNormals = flags.hasNormals;
     hasColors = flags.hasColors;
     hasTexCoords = flags.hasTexCoords;

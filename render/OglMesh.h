@@ -10,6 +10,8 @@
 
 struct aiScene;
 
+constexpr const char* kMeshPath = "obj/shapes.obj";
+
 class OglMesh {
 public:
     OglMesh() = default;
@@ -18,10 +20,13 @@ public:
     OglMesh(const OglMesh&) = delete;
     OglMesh& operator=(const OglMesh&) = delete;
 
-    // The default scene, as it is.
-    void load(GLuint program);
+    // The default scene, as it is: kMeshPath, or the installed copy of it.
+    void load(GLuint program, const char* path = kMeshPath);
     // A user's model: placed by its nodes and fitted into the default scene's bounds.
-    void load(GLuint program, const char* model);
+    void loadModel(GLuint program, const char* model);
+    // Another model, taken as loadModel takes it, in place of the one shown. A file that gives
+    // nothing to draw is said why on one line and keeps the one shown. True when replaced.
+    bool replaceModel(const char* model);
     void draw();
 
     // What every part carries; nothing reads these back (the builders work from MeshFlags).
@@ -34,11 +39,10 @@ public:
     std::vector<GLint> colorUniforms;
 
 private:
-    // Takes the parts and their flags, and uploads them.
+    // Takes the parts and their flags, and uploads them; the GL buffers of the parts it replaces go.
     void use(const MeshFlags& flags, std::vector<OglMeshPart> built);
 };
 
-constexpr const char* kMeshPath = "obj/shapes.obj";
 // Assimp's realtime max-quality preset plus Debone.
 constexpr unsigned kImportFlags =
     aiProcess_CalcTangentSpace | aiProcess_JoinIdenticalVertices | aiProcess_Triangulate |

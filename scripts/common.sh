@@ -6,9 +6,10 @@ HANDVIEW_PACKAGES=(
   libsdl2-dev libglew-dev libassimp-dev libois-dev libboost-timer-dev
   libx11-dev libxi-dev libpng-dev libgtest-dev
   libboost1.74-dev nlohmann-json3-dev python3-websockets
-  libopencv-dnn-dev libopencv-videoio-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
+  libopencv-videoio-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
+  libxnnpack-dev libpthreadpool-dev libflatbuffers-dev flatbuffers-compiler python3-numpy
   libgl1-mesa-dri libglx-mesa0 libegl-mesa0 libegl1
-  xvfb xauth xdotool imagemagick
+  xvfb xauth xdotool imagemagick desktop-file-utils
 )
 
 # Installs only the packages that are not there yet, so a warm machine starts at once.

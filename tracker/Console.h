@@ -16,16 +16,18 @@ void printConsoleLine(const std::string& text);
 std::string printable(std::string_view text, size_t most = 80);
 
 // One line per kind of problem until a good frame re-arms them, and never more than kMaxPerKind
-// of a kind, so a flapping stream cannot flood.
+// of a kind, so a flapping stream cannot flood. `print` writes a line (another program's prefix).
 template <int Kinds>
 class ConsoleLines {
 public:
+    explicit ConsoleLines(void (*print)(const std::string&) = printConsoleLine) : print_(print) {}
+
     // True when the line was printed.
     bool say(int kind, const std::string& text) {
         if (quiet_[kind] || said_[kind] >= kMaxPerKind) return false;
         quiet_[kind] = true;
         ++said_[kind];
-        printConsoleLine(said_[kind] < kMaxPerKind ? text : text + " (no more lines of this kind)");
+        print_(said_[kind] < kMaxPerKind ? text : text + " (no more lines of this kind)");
         return true;
     }
     void rearm() { quiet_.fill(false); }
@@ -33,6 +35,7 @@ public:
 
 private:
     static constexpr int kMaxPerKind = 5;
+    void (*print_)(const std::string&);
     std::array<bool, Kinds> quiet_{};
     std::array<int, Kinds> said_{};
 };

@@ -142,7 +142,7 @@ struct Reader {
 Message decodeMessage(std::string_view text) {
     Message m;
     if (text.size() > kMaxMessageBytes) {
-        m.problem = "a message over 64 KiB";
+        m.problem = "a message over " + std::to_string(kMaxMessageBytes / 1024) + " KiB";
         return m;
     }
     const json root = json::parse(text.begin(), text.end(), nullptr, false);

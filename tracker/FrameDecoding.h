@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "Leap.h"
+#include "tracker/Protocol.h"
 
 namespace Leap {
-
-constexpr size_t kMaxMessageBytes = 64 * 1024;
 
 struct Message {
     // frame: anything that is not one of the others. other: an event the controller ignores.

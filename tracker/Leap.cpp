@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tracker/Console.h"
+#include "tracker/Protocol.h"
 #include "tracker/Source.h"
 
 namespace Leap {
@@ -14,8 +15,6 @@ namespace Leap {
 namespace {
 
 using DataPtr = std::shared_ptr<const FrameData>;
-
-constexpr const char* kDefaultServiceUrl = "ws://127.0.0.1:6437/v6.json";
 
 const HandData* findHand(const DataPtr& data, int hand) {
     if (!data || hand < 0 || hand >= static_cast<int>(data->hands.size())) return nullptr;
@@ -52,7 +51,7 @@ std::shared_ptr<Source> sourceFromEnvironment() {
     if (replay && *replay) return unrecorded(makeReplaySource(replay, stepMs));
     const char* tracker = std::getenv("HANDVIEW_TRACKER");
     const bool named = tracker && *tracker;
-    const std::string url = named ? tracker : kDefaultServiceUrl;
+    const std::string url = named ? tracker : localServiceUrl();
     if (url == "none") return unrecorded(makeNoDevice());
     Address address;
     if (!parseAddress(url, address)) {

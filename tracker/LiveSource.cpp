@@ -9,6 +9,7 @@
 #include "tracker/Console.h"
 #include "tracker/FrameDecoding.h"
 #include "tracker/FrameHistory.h"
+#include "tracker/Protocol.h"
 #include "tracker/Recording.h"
 #include "tracker/Source.h"
 
@@ -26,7 +27,6 @@ using boost::system::error_code;
 constexpr auto kHandshakeLimit = std::chrono::seconds(2);  // also for the closing handshake
 constexpr auto kIdleLimit = std::chrono::seconds(4);       // pinged at half of it
 constexpr auto kRetryDelay = std::chrono::seconds(1);
-constexpr int64_t kProtocolVersion = 6;
 // A flooding service still lets the frame go on.
 constexpr int kMaxHandlersPerPoll = 1000;
 constexpr auto kPollBudget = std::chrono::milliseconds(4);
@@ -141,7 +141,8 @@ private:
             if (c.failed) return;
             if (ec == websocket::error::message_too_big)
                 return fail(c, kBadMessage,
-                            "dropped a message over 64 KiB from " + url_ + " and the connection");
+                            "dropped a message over " + std::to_string(kMaxMessageBytes / 1024) +
+                                " KiB from " + url_ + " and the connection");
             if (ec) return lost(c, ec.message());
             const auto bytes = c.buffer.data();
             const std::string_view text(static_cast<const char*>(bytes.data()), bytes.size());
@@ -169,10 +170,11 @@ private:
                     return fail(c, kWrongVersion,
                                 url_ + " speaks protocol version " +
                                     (m.version < 0 ? std::string("unknown") : std::to_string(m.version)) +
-                                    ", not 6; closing");
+                                    ", not " + std::to_string(kProtocolVersion) + "; closing");
                 recorder_.write(text);
                 console_.say(kOpened, "connected to the tracking service at " + url_ + " (service " +
-                                          printable(m.serviceVersion, 40) + ", protocol 6)");
+                                          printable(m.serviceVersion, 40) + ", protocol " +
+                                          std::to_string(kProtocolVersion) + ")");
                 break;
             case Message::Kind::deviceEvent:
                 recorder_.write(text);

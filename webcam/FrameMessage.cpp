@@ -4,6 +4,8 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "tracker/Protocol.h"
+
 namespace webcam {
 
 namespace {
@@ -21,7 +23,7 @@ json triple(const Leap::Vector& v) {
 }  // namespace
 
 std::string greetingMessage() {
-    return json{{"serviceVersion", "handview-camera"}, {"version", 6}}.dump();
+    return json{{"serviceVersion", "handview-camera"}, {"version", Leap::kProtocolVersion}}.dump();
 }
 
 std::string deviceMessage() {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include <opencv2/dnn.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "webcam/PalmDetector.h"
@@ -92,7 +91,8 @@ HandRegion followHand(const HandRegion& crop, const Landmarks& landmarks) {
 }
 
 std::string HandLandmarks::load(const std::string& path) {
-    return model_.load(path, kSide, {{"Identity", kLandmarks * 3}, {"Identity_1", 1}, {"Identity_2", 1}});
+    // Landmarks in crop pixels, hand presence, handedness, landmarks in metres.
+    return model_.load(path, {1, kSide, kSide, 3}, {{1, kLandmarks * 3}, {1, 1}, {1, 1}, {1, kLandmarks * 3}});
 }
 
 std::optional<LandmarkReading> HandLandmarks::read(const cv::Mat& bgr, const HandRegion& region) {
@@ -104,12 +104,13 @@ std::optional<LandmarkReading> HandLandmarks::read(const cv::Mat& bgr, const Han
     const cv::Matx23f toSource(c, -s, origin.x, s, c, origin.y);
     cv::warpAffine(bgr, crop_, toSource, cv::Size(kSide, kSide), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
                    cv::BORDER_CONSTANT, cv::Scalar::all(0));
-    cv::dnn::blobFromImage(crop_, blob_, 1 / 255.0, cv::Size(), cv::Scalar(), true, false);
-    if (!model_.run(blob_, outputs_)) return {};
+    cv::cvtColor(crop_, rgb_, cv::COLOR_BGR2RGB);
+    rgb_.convertTo(cv::Mat(kSide, kSide, CV_32FC3, model_.input()), CV_32F, 1 / 255.0);
+    if (!model_.run()) return {};
 
     LandmarkReading reading;
-    reading.presence = outputs_[1].ptr<float>()[0];
-    const float* p = outputs_[0].ptr<float>();
+    reading.presence = model_.output(1)[0];
+    const float* p = model_.output(0);
     for (int i = 0; i < kLandmarks; ++i, p += 3) {
         const cv::Point2f at = toSource * cv::Vec3f(p[0], p[1], 1);
         reading.landmarks[i] = {at.x, at.y, p[2] * k};

@@ -8,7 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include "webcam/Hand.h"
-#include "webcam/OnnxModel.h"
+#include "webcam/TfliteModel.h"
 
 namespace webcam {
 
@@ -40,9 +40,8 @@ public:
     std::optional<LandmarkReading> read(const cv::Mat& bgr, const HandRegion& region);
 
 private:
-    OnnxModel model_;
-    cv::Mat crop_, blob_;
-    std::vector<cv::Mat> outputs_;
+    TfliteModel model_;
+    cv::Mat crop_, rgb_;
 };
 
 }  // namespace webcam

@@ -1,6 +1,7 @@
 #include "webcam/HandReader.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <opencv2/imgproc.hpp>
 
@@ -27,9 +28,10 @@ bool inside(const cv::Rect2f& box, const HandRegion& region) {
 
 }  // namespace
 
-HandReader::HandReader(const std::string& modelDir) {
-    error_ = detector_.load(modelDir + "/palm_detection.onnx");
-    if (error_.empty()) error_ = landmarks_.load(modelDir + "/hand_landmark.onnx");
+HandReader::HandReader(const std::string& modelDir, HandModels models) {
+    const auto size = [](ModelSize s) { return s == ModelSize::full ? "full" : "lite"; };
+    error_ = detector_.load(modelDir + "/palm_detection_" + size(models.palm) + ".tflite");
+    if (error_.empty()) error_ = landmarks_.load(modelDir + "/hand_landmark_" + size(models.landmarks) + ".tflite");
 }
 
 std::optional<LandmarkReading> HandReader::lookAt(const cv::Mat& bgr, const Palm& palm, HandRegion& crop) {
@@ -43,6 +45,7 @@ std::optional<LandmarkReading> HandReader::lookAt(const cv::Mat& bgr, const Palm
 
 std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
     searched_ = false;
+    view_.reset();
     if (!error_.empty() || frame.empty() || frame.depth() != CV_8U) return {};
     const cv::Mat* bgr = &frame;
     if (frame.channels() != 3) {
@@ -83,6 +86,8 @@ std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
         return {};
     }
     tracked_ = followHand(crop, seen->landmarks);
+    const float degrees = float(crop.rotation * 180 / M_PI);
+    view_ = ReaderView{cv::RotatedRect(crop.centre, cv::Size2f(crop.side, crop.side), degrees), seen->landmarks};
 
     HandSighting hand;
     hand.landmarks = seen->landmarks;

@@ -15,10 +15,25 @@
 
 namespace webcam {
 
+// MediaPipe ships each model in two sizes; "full" costs about twice as much a run. The lite pair reads
+// the test photos as well as any other pair.
+enum class ModelSize { lite, full };
+struct HandModels {
+    ModelSize palm = ModelSize::lite;
+    ModelSize landmarks = ModelSize::lite;
+};
+
+// What the last read() looked at, for drawing over the picture: the square crop the landmark model
+// read (angle clockwise on screen, 0 with the fingers up) and the 21 landmarks it found there.
+struct ReaderView {
+    cv::RotatedRect crop;
+    Landmarks landmarks;  // picture pixels
+};
+
 class HandReader {
 public:
-    // Loads palm_detection.onnx and hand_landmark.onnx from modelDir.
-    explicit HandReader(const std::string& modelDir = HANDVIEW_WEBCAM_MODELS);
+    // Loads palm_detection_SIZE.tflite and hand_landmark_SIZE.tflite from modelDir.
+    explicit HandReader(const std::string& modelDir = HANDVIEW_WEBCAM_MODELS, HandModels models = {});
 
     // "" when both models are loaded; otherwise one line naming the file and why, and read()
     // never sees a hand.
@@ -33,6 +48,8 @@ public:
     // Whether the last read() ran the palm detector (the costlier frames).
     bool searched() const { return searched_; }
     void forget() { tracked_.reset(); }
+    // Empty when the last read() saw no hand.
+    const std::optional<ReaderView>& lastView() const { return view_; }
 
 private:
     // The landmarks around a detected palm if the landmark model confirms a hand there.
@@ -42,6 +59,7 @@ private:
     PalmDetector detector_;
     HandLandmarks landmarks_;
     std::optional<HandRegion> tracked_;
+    std::optional<ReaderView> view_;
     int sinceDetection_ = 0;
     bool searched_ = false;
     cv::Mat bgr_;

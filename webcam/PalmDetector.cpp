@@ -1,19 +1,19 @@
-// The detector sees a 128x128 letterboxed copy and scores 896 fixed anchors (a 16x16 grid with two
-// per cell, an 8x8 grid with six); each anchor regresses a box and seven palm keypoints.
+// The detector sees a 192x192 letterboxed copy, RGB in [0, 1], and scores 2016 fixed anchors (a
+// 24x24 grid with two per cell, a 12x12 grid with six); each anchor regresses a box and seven palm
+// keypoints.
 #include "webcam/PalmDetector.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include <opencv2/dnn.hpp>
 #include <opencv2/imgproc.hpp>
 
 namespace webcam {
 
 namespace {
 
-constexpr int kSide = 128;
-constexpr int kAnchors = 896;
+constexpr int kSide = 192;
+constexpr int kAnchors = 2016;
 constexpr int kValues = 18;           // box centre and size, then 7 keypoints
 constexpr float kMinScore = 0.5f;
 constexpr float kSameHandIoU = 0.3f;  // overlapping finds are one palm
@@ -27,11 +27,11 @@ float iou(const cv::Rect2f& a, const cv::Rect2f& b) {
 
 std::string PalmDetector::load(const std::string& path) {
     anchors_.clear();
-    for (const auto& [grid, perCell] : {std::pair{16, 2}, std::pair{8, 6}})
+    for (const auto& [grid, perCell] : {std::pair{24, 2}, std::pair{12, 6}})
         for (int y = 0; y < grid; ++y)
             for (int x = 0; x < grid; ++x)
                 for (int k = 0; k < perCell; ++k) anchors_.emplace_back((x + 0.5f) / grid, (y + 0.5f) / grid);
-    return model_.load(path, kSide, {{"regressors", kAnchors * kValues}, {"classificators", kAnchors}});
+    return model_.load(path, {1, kSide, kSide, 3}, {{1, kAnchors, kValues}, {1, kAnchors, 1}});
 }
 
 std::vector<Palm> PalmDetector::detect(const cv::Mat& bgr) {
@@ -42,11 +42,12 @@ std::vector<Palm> PalmDetector::detect(const cv::Mat& bgr) {
     square_.create(kSide, kSide, CV_8UC3);
     square_.setTo(cv::Scalar::all(0));
     cv::resize(bgr, square_(cv::Rect(cv::Point(int(pad.x), int(pad.y)), fitted)), fitted, 0, 0, cv::INTER_AREA);
-    cv::dnn::blobFromImage(square_, blob_, 1 / 127.5, cv::Size(), cv::Scalar::all(127.5), true, false);
-    if (!model_.run(blob_, outputs_)) return {};
+    cv::cvtColor(square_, rgb_, cv::COLOR_BGR2RGB);
+    rgb_.convertTo(cv::Mat(kSide, kSide, CV_32FC3, model_.input()), CV_32F, 1 / 255.0);
+    if (!model_.run()) return {};
 
-    const float* reg = outputs_[0].ptr<float>();
-    const float* cls = outputs_[1].ptr<float>();
+    const float* reg = model_.output(0);
+    const float* cls = model_.output(1);
     // Back from the letterboxed square's unit coordinates to source pixels.
     const auto toImage = [&](float u, float v) {
         return cv::Point2f((u * kSide - int(pad.x)) / scale, (v * kSide - int(pad.y)) / scale);

@@ -7,7 +7,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "webcam/OnnxModel.h"
+#include "webcam/TfliteModel.h"
 
 namespace webcam {
 
@@ -24,10 +24,9 @@ public:
     std::vector<Palm> detect(const cv::Mat& bgr);
 
 private:
-    OnnxModel model_;
+    TfliteModel model_;
     std::vector<cv::Point2f> anchors_;
-    cv::Mat square_, blob_;
-    std::vector<cv::Mat> outputs_;
+    cv::Mat square_, rgb_;
 };
 
 }  // namespace webcam

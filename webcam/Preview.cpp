@@ -57,15 +57,13 @@ cv::Mat draw(const PreviewFrame& f, const PreviewStatus& status, cv::Size source
     const auto at = [&](float x, float y) {
         return cv::Point(int(std::lround((float(source.width - 1) - x) * scale)), int(std::lround(y * scale)));
     };
-    if (f.crop) {
+    if (f.view) {
         cv::Point2f corners[4];
-        f.crop->points(corners);
+        f.view->crop.points(corners);
         std::vector<cv::Point> square;
         for (const cv::Point2f& c : corners) square.push_back(at(c.x, c.y));
         cv::polylines(top, square, true, kCrop, 1, cv::LINE_AA);
-    }
-    if (f.landmarks) {
-        const auto& l = *f.landmarks;
+        const Landmarks& l = f.view->landmarks;
         for (const auto& b : kBones) {
             const bool out = b.finger >= 0 && f.hand && f.hand->extended[size_t(b.finger)];
             cv::line(top, at(l[size_t(b.from)].x, l[size_t(b.from)].y), at(l[size_t(b.to)].x, l[size_t(b.to)].y),

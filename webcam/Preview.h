@@ -4,7 +4,6 @@
 // cannot be read.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -14,7 +13,7 @@
 #include <opencv2/core.hpp>
 
 #include "webcam/ControllerSpace.h"
-#include "webcam/Hand.h"
+#include "webcam/HandReader.h"
 
 struct SDL_Window;
 struct SDL_Renderer;
@@ -28,9 +27,8 @@ struct PreviewFrame {
     int64_t timestampUs = 0;
     int delivered = 1;  // frames the camera gave since the last one shown, dropped ones included
     double readerMs = 0;
-    std::optional<std::array<Point3, kLandmarks>> landmarks;  // the reader's, in the picture's pixels
-    std::optional<cv::RotatedRect> crop;  // where the reader looked for them
-    std::optional<ControllerHand> hand;   // as it is served
+    std::optional<ReaderView> view;      // the reader's crop and landmarks
+    std::optional<ControllerHand> hand;  // as it is served
 };
 
 // The status and warning lines, from the frames so far.

@@ -9,6 +9,8 @@
 #include <deque>
 #include <nlohmann/json.hpp>
 
+#include "tracker/Protocol.h"
+#include "webcam/Console.h"
 #include "webcam/FrameMessage.h"
 
 namespace webcam {
@@ -19,39 +21,53 @@ namespace http = beast::http;
 namespace websocket = beast::websocket;
 using tcp = asio::ip::tcp;
 using boost::system::error_code;
+using Leap::kServicePath;
 
 namespace {
-constexpr const char* kPath = "/v6.json";
 constexpr size_t kMaxQueued = 4;  // frames; a client further behind skips the oldest
-constexpr size_t kMaxClientMessage = 4096;
+// The kernel's own queue for a client that does not read: about a second of frames, where it
+// would otherwise grow to megabytes.
+constexpr int kSendBufferBytes = 16 * 1024;
+constexpr size_t kMaxRefusing = 4;  // clients being turned away at once; more wait unaccepted
 constexpr auto kRequestLimit = std::chrono::seconds(10);
+constexpr auto kAcceptPause = std::chrono::seconds(1);
 }  // namespace
 
 struct TrackingServer::Session : std::enable_shared_from_this<Session> {
-    Session(TrackingServer& server, tcp::socket socket) : server(server), ws(std::move(socket)) {}
+    Session(TrackingServer& server, tcp::socket socket, bool refused)
+        : server(server), ws(std::move(socket)), refused(refused) {}
 
     void start() {
+        error_code ignored;
+        beast::get_lowest_layer(ws).socket().set_option(asio::socket_base::send_buffer_size(kSendBufferBytes),
+                                                        ignored);
         beast::get_lowest_layer(ws).expires_after(kRequestLimit);
-        http::async_read(
-            ws.next_layer(), buffer, request,
-            [self = shared_from_this()](error_code ec, size_t) { ec ? self->close() : self->upgrade(); });
+        // No body and a small header: a request is a few hundred bytes.
+        http::async_read(ws.next_layer(), buffer, parser, [self = shared_from_this()](error_code ec, size_t) {
+            ec ? self->close() : self->upgrade();
+        });
     }
 
     void upgrade() {
-        if (!websocket::is_upgrade(request) || request.target() != kPath) {
-            response = {http::status::not_found, request.version()};
-            response.set(http::field::content_type, "text/plain");
-            response.body() = std::string("handview-camera serves WebSocket clients at ") + kPath + "\n";
-            response.prepare_payload();
-            http::async_write(ws.next_layer(), response,
-                              [self = shared_from_this()](error_code, size_t) { self->close(); });
-            return;
+        const auto& request = parser.get();
+        if (refused)
+            return answer(http::status::service_unavailable,
+                          "handview-camera serves " + std::to_string(kMaxClients) + " clients at most\n");
+        if (!websocket::is_upgrade(request) || request.target() != kServicePath) {
+            server.lines_.say(kNotAClient, "closed a connection that asked for " +
+                                               Leap::printable(std::string(request.method_string()) + " " +
+                                                               std::string(request.target())) +
+                                               ", not for a WebSocket at " + kServicePath);
+            return answer(http::status::not_found,
+                          std::string("handview-camera serves WebSocket clients at ") + kServicePath + "\n");
         }
         beast::get_lowest_layer(ws).expires_never();
         ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
-        ws.read_message_max(kMaxClientMessage);
+        ws.read_message_max(Leap::kMaxMessageBytes);
         ws.async_accept(request, [self = shared_from_this()](error_code ec) {
             if (ec) return self->close();
+            self->server.lines_.rearm(kNotAClient);
+            self->server.lines_.rearm(kTooBig);
             self->queue.push_back({std::make_shared<const std::string>(greetingMessage()), false});
             self->queue.push_back({std::make_shared<const std::string>(deviceMessage()), false});
             self->write();
@@ -59,8 +75,20 @@ struct TrackingServer::Session : std::enable_shared_from_this<Session> {
         });
     }
 
+    void answer(http::status status, std::string text) {
+        response = {status, parser.get().version()};
+        response.set(http::field::content_type, "text/plain");
+        response.body() = std::move(text);
+        response.prepare_payload();
+        http::async_write(ws.next_layer(), response,
+                          [self = shared_from_this()](error_code, size_t) { self->close(); });
+    }
+
     void read() {
         ws.async_read(buffer, [self = shared_from_this()](error_code ec, size_t) {
+            if (ec == websocket::error::message_too_big)
+                self->server.lines_.say(kTooBig, "closed a client that sent a message over " +
+                                                     std::to_string(Leap::kMaxMessageBytes / 1024) + " KiB");
             if (ec) return self->close();
             self->heard(beast::buffers_to_string(self->buffer.data()));
             self->buffer.consume(self->buffer.size());
@@ -107,19 +135,20 @@ struct TrackingServer::Session : std::enable_shared_from_this<Session> {
         counted = false;
         error_code ignored;
         beast::get_lowest_layer(ws).socket().close(ignored);
-        server.sessions_.erase(shared_from_this());
+        server.gone(shared_from_this());
     }
 
     TrackingServer& server;
     websocket::stream<beast::tcp_stream> ws;
+    const bool refused;
     beast::flat_buffer buffer;
-    http::request<http::string_body> request;
+    http::request_parser<http::empty_body> parser;
     http::response<http::string_body> response;
     std::deque<std::pair<std::shared_ptr<const std::string>, bool>> queue;  // a frame may be skipped
     bool writing = false, background = false, focused = false, counted = false, closed = false;
 };
 
-TrackingServer::TrackingServer() = default;
+TrackingServer::TrackingServer() : lines_(consoleLine) {}
 
 TrackingServer::~TrackingServer() {
     stop();
@@ -148,16 +177,50 @@ void TrackingServer::start() {
     thread_ = std::thread([this] { io_.run(); });
 }
 
+// Connections that cannot be taken now wait in the kernel's queue, costing the service nothing,
+// until one goes.
 void TrackingServer::accept() {
+    if (sessions_.size() >= kMaxClients + kMaxRefusing) return;
+    accepting_ = true;
     acceptor_.async_accept([this](error_code ec, tcp::socket socket) {
+        accepting_ = false;
         if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
-        if (!ec) {
-            auto session = std::make_shared<Session>(*this, std::move(socket));
-            sessions_.insert(session);
-            session->start();
+        if (ec) {
+            // Out of descriptors, as a rule: trying again at once would spin until one is freed.
+            lines_.say(kNoDescriptors, "cannot accept a client: " + ec.message() + " (" +
+                                           std::to_string(sessions_.size()) +
+                                           " connected); accepting again when one goes");
+            acceptPause_.expires_after(kAcceptPause);
+            acceptPause_.async_wait([this](error_code e) {
+                if (!e) resumeAccepting();
+            });
+            return;
         }
+        lines_.rearm(kNoDescriptors);
+        const bool refused = sessions_.size() - refusing_ >= kMaxClients;
+        if (refused)
+            lines_.say(kFull, "serving " + std::to_string(kMaxClients) +
+                                  " clients, the most it takes; turning more away");
+        else
+            lines_.rearm(kFull);
+        refusing_ += refused;
+        auto session = std::make_shared<Session>(*this, std::move(socket), refused);
+        sessions_.insert(session);
+        session->start();
         accept();
     });
+}
+
+void TrackingServer::resumeAccepting() {
+    if (accepting_ || !acceptor_.is_open()) return;
+    acceptPause_.cancel();
+    accept();
+}
+
+void TrackingServer::gone(const std::shared_ptr<Session>& session) {
+    refusing_ -= session->refused;
+    sessions_.erase(session);
+    resumeAccepting();
 }
 
 void TrackingServer::send(std::string message) {

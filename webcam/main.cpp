@@ -1,12 +1,18 @@
 // handview-camera: a webcam, a video or an image sequence as a hand-tracking service, serving the
 // tracking protocol (version 6) that the viewer reads, or writing its frames as a recording.
+#include <sys/stat.h>
+
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <opencv2/core/utils/logger.hpp>
+#include <opencv2/core/utility.hpp>
 #include <string>
 
+#include "app/DataFiles.h"
+#include "tracker/Protocol.h"
 #include "webcam/Capture.h"
 #include "webcam/Console.h"
 #include "webcam/ControllerSpace.h"
@@ -19,9 +25,9 @@ namespace {
 
 using namespace webcam;
 
-constexpr int kDefaultPort = 6437;  // where the viewer looks for a tracking service
 constexpr const char* kUsage =
-    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--preview] [--fixed-rest] [--help]";
+    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--landmarks lite|full] [--preview] "
+    "[--fixed-rest] [--help] [--version]";
 constexpr const char* kHelp = R"(
 Watches a camera and serves the hands it sees as a hand-tracking service on
 ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
@@ -33,10 +39,14 @@ ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
   --port P      another port than 6437 (0: any free one)
   --stdout      every frame's message on standard output instead, one line each, as fast as it
                 goes: a recording for HANDVIEW_REPLAY
+  --landmarks full
+                MediaPipe's larger landmark model instead of the lite one: about twice the
+                CPU time a tracked frame
   --preview     a window showing what the camera sees and how the hand reads; reads at once,
                 without waiting for a viewer; Escape or closing it ends the program
   --fixed-rest  the rest is a fixed place in the picture (the middle, 40 cm away) instead of
                 where an open hand appears
+  --version     the version of handview-camera and of its libraries
 HANDVIEW_MODELS=DIR reads the hand models from DIR.
 )";
 
@@ -49,11 +59,13 @@ extern "C" void requestStop(int) {
 struct Options {
     int camera = 0;
     const char* video = nullptr;
-    int port = kDefaultPort;
+    int port = Leap::kServicePort;  // where the viewer looks for a tracking service
     bool toStdout = false;
     bool preview = false;
     bool fixedRest = false;
     bool help = false;
+    bool version = false;
+    HandModels models;
 };
 
 bool number(const char* text, int max, int& out) {
@@ -71,11 +83,13 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (a == "--help") {
             o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
         } else if (a == "--stdout") {
             o.toStdout = true;
         } else if (a == "--preview" || a == "--fixed-rest") {
             (a == "--preview" ? o.preview : o.fixedRest) = true;
-        } else if (a != "--camera" && a != "--video" && a != "--port") {
+        } else if (a != "--camera" && a != "--video" && a != "--port" && a != "--landmarks") {
             error = "unknown option " + a;
             return false;
         } else if (!value) {
@@ -85,7 +99,11 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
                    (a == "--port" && !number(value, 65535, o.port))) {
             error = a + " needs a number, not " + value;
             return false;
+        } else if (a == "--landmarks" && std::strcmp(value, "lite") != 0 && std::strcmp(value, "full") != 0) {
+            error = "--landmarks takes lite or full, not " + std::string(value);
+            return false;
         } else {
+            if (a == "--landmarks") o.models.landmarks = value[0] == 'f' ? ModelSize::full : ModelSize::lite;
             if (a == "--video") o.video = value;
             camera |= a == "--camera";
             port |= a == "--port";
@@ -97,6 +115,22 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
     return error.empty();
 }
 
+// HANDVIEW_MODELS wins; then the source tree's, for a build-tree program; then the installed copy.
+std::string modelDirectory() {
+    const char* chosen = std::getenv("HANDVIEW_MODELS");
+    if (chosen && *chosen) return chosen;
+    struct stat status {};
+    const std::string installed = installedDataDirectory();
+    if ((stat(HANDVIEW_WEBCAM_MODELS, &status) == 0 && S_ISDIR(status.st_mode)) || installed.empty())
+        return HANDVIEW_WEBCAM_MODELS;
+    return installed + "models";
+}
+
+// The libraries a bug report needs, as loaded; the hand models' runtime joins this line when it is
+// not OpenCV's.
+void printVersion() {
+    std::printf("handview-camera %s\nOpenCV %s\n", HANDVIEW_VERSION, cv::getVersionString().c_str());
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -108,6 +142,10 @@ int main(int argc, char** argv) {
     }
     if (o.help) {
         std::printf("%s\n%s", kUsage, kHelp);
+        return 0;
+    }
+    if (o.version) {
+        printVersion();
         return 0;
     }
     // OpenCV and FFmpeg would explain each failure in lines of their own; one of ours says it.
@@ -135,14 +173,13 @@ int main(int argc, char** argv) {
         }
         server.start();
     }
-    const char* models = std::getenv("HANDVIEW_MODELS");
-    HandReader reader(models && *models ? models : HANDVIEW_WEBCAM_MODELS);
+    HandReader reader(modelDirectory(), o.models);
     if (!reader.error().empty()) {
         consoleLine("cannot load the hand models: " + reader.error());
         return 1;
     }
     if (!o.toStdout) {
-        consoleLine("serving ws://127.0.0.1:" + std::to_string(server.port()) + "/v6.json");
+        consoleLine("serving " + Leap::localServiceUrl(server.port()));
         // Nobody watches yet: a video waits for its first viewer to start, unless the preview shows it.
         if (!preview && !server.waitForClient(stopRequested)) return 0;
     }
@@ -168,11 +205,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         if (preview) {
-            PreviewFrame shown{frame.image, frame.timestampUs, int(1 + capture->dropped() - dropped),
-                               readerMs, {}, {}, hand};
-            if (sighting) shown.landmarks = sighting->landmarks;
+            const int delivered = int(1 + capture->dropped() - dropped);
             dropped = capture->dropped();
-            if (!preview->show(shown)) break;
+            if (!preview->show({frame.image, frame.timestampUs, delivered, readerMs, reader.lastView(), hand})) break;
         }
     }
     return 0;

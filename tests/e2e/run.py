@@ -22,6 +22,9 @@
 #   --changed             or the screen must first show the start, tests/reference/default-scene.png
 #                         (the side process then gets a line "go" on its standard input), then come to
 #                         differ from it
+#   --clients MODE        then clients meet the program, a tracking service on $PORT, beside a watcher client
+#                         that must go on receiving frames: descriptors, crowd, hostile, stalled (see below)
+#                         or loading (the watcher alone, greeted before the models are loaded)
 #   --stdin TEXT          still running half a second later, it is given TEXT on standard input
 #   --quit escape|term|none   how the run is ended (escape); it must still be running then
 #   --exit CODE           expected exit code (0)
@@ -34,7 +37,7 @@ TIMEOUT = 120.0  # a ceiling for any one event; cases end as soon as theirs has 
 ap = argparse.ArgumentParser()
 for flag in ("prep", "env", "out", "no-out", "arg"):
     ap.add_argument("--" + flag, action="append", default=[])
-for flag in ("name", "run", "side", "wait-out", "xdo", "ref", "stdin", "err", "exit", "size", "quit", "bad", "title", "mask"):
+for flag in ("name", "run", "side", "clients", "wait-out", "xdo", "ref", "stdin", "err", "exit", "size", "quit", "bad", "title", "mask"):
     ap.add_argument("--" + flag, default={"exit": "0", "size": "640x480", "quit": "escape", "bad": "0.002", "title": "^Oh, hello there$", "mask": "0x0+0+0"}.get(flag))
 for flag in ("setpriv", "no-window", "changed"):
     ap.add_argument("--" + flag, action="store_true")
@@ -107,6 +110,22 @@ def reader(fd):
         pass
 
 
+# Once the service listens: sends `request`, reads the answer, sends `then`; by default a WebSocket client asking
+# for frames (masked, by zeros). The socket and the answer.
+def connect(request=b"GET /v6.json HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n", then=b"\x81\x91\0\0\0\0" + b'{"focused": true}'):
+    s = socket.socket()
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)  # a client that stalls, stalls soon
+    wait_until(lambda: s.connect_ex(("127.0.0.1", int(port))) == 0)
+    return s, request and (s.sendall(request) or s.recv(65536)), s.sendall(then)
+
+
+def watched(n=5):  # n more frames reach the watcher
+    k = streams[watcher.fileno()].count(b'"pointables"')
+    wait_until(lambda: streams[watcher.fileno()].count(b'"pointables"') >= k + n) or fail("the watcher stopped receiving frames")
+
+
+if a.clients:  # read as the program's output is
+    streams[(watcher := connect()[0]).fileno()] = b""
 readers = [threading.Thread(target=reader, args=(fd,)) for fd in streams]
 for t in readers:
     t.start()
@@ -122,6 +141,27 @@ try:
             side.stdin.flush()
     if a.wait_out and not wait_until(lambda: a.wait_out.encode() in b"".join(streams.values())):
         fail("never printed " + repr(a.wait_out))
+    if a.clients == "descriptors":  # idle connections take every descriptor, twice: it is ended paused
+        for episode in (1, 2):
+            idle = [connect(b"", b"")[0] for _ in range(100)]
+            wait_until(lambda: streams[proc.stderr.fileno()].count(b"Too many open files") >= episode) or fail("accepting did not pause")
+            watched()
+            # the first time they go, and a client is taken again
+            episode == 2 or [s.close() for s in idle] and b" 101 " in connect()[1] or fail("no client taken once they went")
+    if a.clients == "crowd":  # a client over the limit is turned away
+        b" 503 " in [connect() for _ in range(32)][-1][1] or fail("a 33rd client was taken")
+    if a.clients == "hostile":  # each closed: a message over the limit, a path of control characters, HTTP, no HTTP
+        for s in [connect(then=b"\x81\xff" + (70000).to_bytes(8, "big") + b"\0\0\0\0")[0]] + [connect(r, b"")[0] for r in (b"GET /\xc2\x9b31m HTTP/1.1\r\n\r\n", b"GET / HTTP/1.1\r\n\r\n", b"\x16\x03\x01\0\x05hello\r\n\r\n")]:
+            while s.recv(65536):
+                pass
+            s.close()
+    if a.clients == "stalled":  # two clients that never read; one reads at last: frames it had no room for were dropped
+        stalled, still, ids, data = connect()[0], connect()[0], [], b""
+        watched(100)
+        while not (gap := any(j > i + 1 for i, j in zip(ids, ids[1:]))) and len(ids) < 400 and (chunk := stalled.recv(65536)):
+            data, ids = data + chunk, [int(i) for i in re.findall(rb'\],"id":([0-9]+),"pointables"', data + chunk)]
+        gap or fail("the stalled client lost no frames: %d in order" % len(ids))
+    a.clients in ("crowd", "hostile") and watched()
     if a.xdo:
         run("xdotool", *shlex.split(a.xdo))
     want = a.ref and subprocess.run(["/usr/bin/convert", os.path.join(src, a.ref), "-depth", "8", "rgb:-"], capture_output=True).stdout
@@ -160,7 +200,7 @@ finally:
     proc.wait()
     for t in readers:
         t.join()
-out, err = (streams[fd].decode(errors="replace").replace("\r\n", "\n") for fd in list(streams))
+out, err = (streams[fd].decode(errors="replace").replace("\r\n", "\n") for fd in list(streams)[:2])
 if proc.returncode != int(a.exit):
     fail("exit code %d, not %s" % (proc.returncode, a.exit))
 failures += ["standard output does not match " + p for p in a.out if not re.search(p, out, re.S)]

@@ -152,3 +152,41 @@ TEST(Soak, EveryKindOfHandKeepsTheViewFiniteUploadedInItsFrameAndMemoryFlat) {
 #endif
     frameTime = 0.0;
 }
+
+// With a window of its own: files dropped as SDL delivers them (a path it allocated, the receiver
+// frees), then a resize.
+TEST(Windowed, DroppedModelReplacesTheShownOneABadOneKeepsItAndTheViewFollowsResizes) {
+    ASSERT_EQ(chdir(HANDVIEW_SOURCE_DIR), 0);
+    setenv("HANDVIEW_TRACKER", "none", 1);
+    auto app = std::make_unique<App>();
+    std::tie(app->windowWidth, app->windowHeight) = std::make_pair(320, 200);
+    ASSERT_TRUE(app->init());
+    app->camera.position = {1.0f, 0.5f, 3.0f};
+    const struct { const char* file; size_t parts; const char* says; } drops[] = {
+        {"tests/data/models/nodes.gltf", 6, "Loaded tests/data/models/nodes.gltf: 6 parts, 60 triangles"},
+        {"README.md", 6, "handview: cannot open README.md: no importer here reads .md files\n"},
+        {"tests/data/models/RecursiveNodes.gltf", 6, "handview: cannot import tests/data/models/RecursiveNodes.gltf: "},
+        {"obj/shapes.obj", 7, "Loaded obj/shapes.obj: 7 parts, 4844 triangles, imported in "}};
+    for (const auto& drop : drops) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        SDL_Event event{};
+        event.type = SDL_DROPFILE;
+        event.drop.file = SDL_strdup(drop.file);
+        SDL_PushEvent(&event);
+        app->pollEvents();
+        app->step();
+        const std::string said = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find(drop.says), std::string::npos) << said;
+        EXPECT_EQ(app->mesh.parts.size(), drop.parts) << drop.file;
+        EXPECT_EQ(std::make_tuple(app->camera.position.x, app->camera.position.y, app->camera.position.z), std::make_tuple(1.0f, 0.5f, 3.0f));
+    }
+    SDL_SetWindowSize(app->window, 400, 300);
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60); app->camera.viewWidth != 400 && std::chrono::steady_clock::now() < end;)
+        app->pollEvents();
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(std::vector<GLint>(viewport, viewport + 4), (std::vector<GLint>{0, 0, 400, 300}));
+    EXPECT_EQ(app->camera.viewHeight, 300.0f);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}

@@ -15,6 +15,7 @@
 #include "tracker/Console.h"
 #include "tracker/FrameDecoding.h"
 #include "tests/support/FakeHands.h"
+#include "webcam/FrameMessage.h"
 
 using namespace Leap;
 using ::testing::internal::CaptureStderr;
@@ -142,6 +143,18 @@ TEST_F(Tracker, MessagesDecodeToTheFingersAHandShows) {
             seen.insert(char('0' + decodeMessage(line).hands.at(0).tips.size()));
         EXPECT_EQ(std::string(seen.begin(), seen.end()), counts) << file;
     }
+}
+
+// One protocol: handview-camera's messages, read by the viewer's decoder.
+TEST(Protocol, TheViewerReadsWhatTheServiceSends) {
+    webcam::ControllerHand hand{
+        {-12.5, 230.25, 80}, {0.5, -0.75, 0.25}, {0, 0, -1}, {}, {true, true, false, true, false}};
+    hand.tips = {{{-40, 300, 0}, {-20, 310, -5.5}, {0, 320, -10}, {20, 310, -5}, {40, 290, 0.25}}};
+    const std::pair<const webcam::ControllerHand*, const char*> cases[] = {
+        {&hand, "5 -12.5,230.25,80 0.5,-0.75,0.25 -40,300,0 -20,310,-5.5 20,310,-5"},  // the extended fingers
+        {nullptr, "5 0,0,0 0,0,0"}};                                                   // no hand
+    for (const auto& [sent, read] : cases)
+        EXPECT_EQ(describe(toFrame(decodeMessage(webcam::frameMessage(9, 5000, sent, 3)), 0)), read);
 }
 
 // What the environment names, what the controller built on it says (one line) and whether it plays.
