@@ -29,20 +29,26 @@ using Leap::Vector;
 using webcam::ControllerHand;
 
 constexpr double kFps = 30;
-constexpr int kSettleFrames = 15;   // before any measurement: the reader finds the hand, filters settle
-constexpr int kStillFrames = 60;    // 2 s
-constexpr int kMoveFrames = 30;     // each motion lasts 1 s
-constexpr float kPanPxPerFrame = 4; // about 100 mm/s for a hand 40 cm from a 640-pixel-wide camera
+constexpr int kSettleFrames = 15;    // before any measurement: the reader finds the hand, filters settle
+constexpr int kStillFrames = 60;     // 2 s
+constexpr int kMoveFrames = 30;      // each motion lasts 1 s
+constexpr float kPanPxPerFrame = 4;  // about 100 mm/s for a hand 40 cm from a 640-pixel-wide camera
 constexpr float kZoomPerFrame = 1.01f;
-constexpr double kNoiseSigma = 4;   // 8-bit levels per channel: an indoor webcam's sensor noise
-constexpr float kTremorPx = 0.3f;   // a held hand's tremor at 40 cm, about 0.25 mm, at 8 Hz
+constexpr double kNoiseSigma = 4;  // 8-bit levels per channel: an indoor webcam's sensor noise
+constexpr float kTremorPx = 0.3f;  // a held hand's tremor at 40 cm, about 0.25 mm, at 8 Hz
 constexpr double kTremorHz = 8;
 const Vector kRest{0, 200, 100};
 constexpr double kAimMm = 1;  // a still palm's jitter, RMS
 
-Vector operator-(Vector a, Vector b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vector operator+(Vector a, Vector b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-float dot(Vector a, Vector b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vector operator-(Vector a, Vector b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vector operator+(Vector a, Vector b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+float dot(Vector a, Vector b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 
 // The filter of earlier versions: a fixed share of a small change, all of a large one.
 class BeforeFilter {
@@ -55,7 +61,8 @@ public:
         }
         ControllerHand& h = *hand_;
         Vector normal = seen->palmNormal;
-        if (std::fabs(normal.y) < 0.5f && dot(normal, h.palmNormal) < 0) normal = {-normal.x, -normal.y, -normal.z};
+        if (std::fabs(normal.y) < 0.5f && dot(normal, h.palmNormal) < 0)
+            normal = {-normal.x, -normal.y, -normal.z};
         h.palmPosition = blend(h.palmPosition, seen->palmPosition, 30, false);
         h.palmNormal = blend(h.palmNormal, normal, 0.5f, true);
         h.direction = blend(h.direction, seen->direction, 0.5f, true);
@@ -136,7 +143,8 @@ Scene motionScene(bool zoom) {
 std::optional<ControllerHand> truth(const webcam::HandSighting& still, Placement p, cv::Size size) {
     webcam::HandSighting moved = still;
     const cv::Point2f c(size.width / 2.0f, size.height / 2.0f);
-    for (auto& l : moved.landmarks) l = {c.x + (l.x - c.x) * p.scale + p.dx, c.y + (l.y - c.y) * p.scale + p.dy, l.z * p.scale};
+    for (auto& l : moved.landmarks)
+        l = {c.x + (l.x - c.x) * p.scale + p.dx, c.y + (l.y - c.y) * p.scale + p.dy, l.z * p.scale};
     return webcam::toControllerSpace(moved, size.width, size.height);
 }
 
@@ -153,12 +161,15 @@ Readings play(webcam::HandReader& reader, const cv::Mat& photo, const Scene& sce
     for (const Placement& p : scene.frames) {
         const auto sighting = reader.read(frameOf(photo, p));
         r.sightings.push_back(sighting);
-        r.raw.push_back(sighting ? webcam::toControllerSpace(*sighting, photo.cols, photo.rows) : std::nullopt);
+        r.raw.push_back(sighting ? webcam::toControllerSpace(*sighting, photo.cols, photo.rows)
+                                 : std::nullopt);
     }
     return r;
 }
 
-int64_t microseconds(size_t frame) { return int64_t(double(frame) * 1e6 / kFps); }
+int64_t microseconds(size_t frame) {
+    return int64_t(double(frame) * 1e6 / kFps);
+}
 
 enum Way { kRaw, kBefore, kAfter, kWays };
 const char* const kWayNames[kWays] = {"raw reading", "before (blend)", "after (HandFilter)"};
@@ -168,13 +179,15 @@ Hands smoothed(const Hands& raw, Way way) {
     Hands out;
     BeforeFilter before;
     webcam::HandFilter after;
-    for (size_t i = 0; i < raw.size(); ++i) out.push_back(way == kBefore ? before.next(raw[i]) : after.next(raw[i], microseconds(i)));
+    for (size_t i = 0; i < raw.size(); ++i)
+        out.push_back(way == kBefore ? before.next(raw[i]) : after.next(raw[i], microseconds(i)));
     return out;
 }
 
 // Only the palm, through one filter of the given settings, or one per axis: for the sweep.
 Hands palmThrough(const Hands& raw, float minCutoffHz, float beta, float speedCutoffHz, bool perAxis) {
-    std::vector<webcam::OneEuroFilter> f(perAxis ? 3 : 1, webcam::OneEuroFilter(minCutoffHz, beta, speedCutoffHz));
+    std::vector<webcam::OneEuroFilter> f(perAxis ? 3 : 1,
+                                         webcam::OneEuroFilter(minCutoffHz, beta, speedCutoffHz));
     Hands out;
     for (size_t i = 0; i < raw.size(); ++i) {
         if (!raw[i])
@@ -183,9 +196,10 @@ Hands palmThrough(const Hands& raw, float minCutoffHz, float beta, float speedCu
         if (!raw[i]) continue;
         const Vector p = raw[i]->palmPosition;
         const float dt = float(1 / kFps);
-        out.back()->palmPosition = perAxis ? Vector{f[0].next({p.x, 0, 0}, dt).x, f[1].next({0, p.y, 0}, dt).y,
-                                                    f[2].next({0, 0, p.z}, dt).z}
-                                           : f[0].next(p, dt);
+        out.back()->palmPosition = perAxis
+                                       ? Vector{f[0].next({p.x, 0, 0}, dt).x, f[1].next({0, p.y, 0}, dt).y,
+                                                f[2].next({0, 0, p.z}, dt).z}
+                                       : f[0].next(p, dt);
     }
     return out;
 }
@@ -234,7 +248,8 @@ Vector meanPalm(const Hands& v, size_t from, size_t to) {
     Vector mean{};
     const float n = float(to - from);
     for (size_t i = from; i < to; ++i)
-        mean = {mean.x + v[i]->palmPosition.x / n, mean.y + v[i]->palmPosition.y / n, mean.z + v[i]->palmPosition.z / n};
+        mean = {mean.x + v[i]->palmPosition.x / n, mean.y + v[i]->palmPosition.y / n,
+                mean.z + v[i]->palmPosition.z / n};
     return mean;
 }
 
@@ -262,8 +277,8 @@ struct Motion {
     std::vector<Vector> picture;  // the true palm, frame by frame
 };
 
-std::optional<Motion> measureMotion(webcam::HandReader& reader, const cv::Mat& photo, const webcam::HandSighting& rest,
-                                    bool zoom) {
+std::optional<Motion> measureMotion(webcam::HandReader& reader, const cv::Mat& photo,
+                                    const webcam::HandSighting& rest, bool zoom) {
     Motion m{motionScene(zoom), {}, {}};
     for (const Placement& p : m.scene.frames) {
         const auto t = truth(rest, p, photo.size());
@@ -277,7 +292,8 @@ std::optional<Motion> measureMotion(webcam::HandReader& reader, const cv::Mat& p
 
 // The frame, between two, at which a palm has covered half its way from where it rested before the
 // motion to where it rested after, each measured by `ends` over the last frames of each rest.
-std::optional<double> halfWay(const std::vector<Vector>& palm, const std::vector<Vector>& ends, const Scene& s) {
+std::optional<double> halfWay(const std::vector<Vector>& palm, const std::vector<Vector>& ends,
+                              const Scene& s) {
     const auto mean = [](const std::vector<Vector>& v, size_t from, size_t to) {
         Vector m{};
         for (size_t i = from; i < to; ++i) m = {m.x + v[i].x, m.y + v[i].y, m.z + v[i].z};
@@ -343,7 +359,8 @@ Figures figures(const std::vector<const Photo*>& photos, Smooth smooth, bool cen
         for (size_t i = kSettleFrames; i < s.size(); ++i) mean = mean + s[i]->palmNormal;
         double turns = 0;
         for (size_t i = kSettleFrames; i < s.size(); ++i) {
-            const double a = std::acos(std::clamp(dot(s[i]->palmNormal, mean) / std::sqrt(dot(mean, mean)), -1.0f, 1.0f));
+            const double a =
+                std::acos(std::clamp(dot(s[i]->palmNormal, mean) / std::sqrt(dot(mean, mean)), -1.0f, 1.0f));
             turns += a * a;
         }
         turn.push_back(std::sqrt(turns / n) * 180 / M_PI);
@@ -381,11 +398,16 @@ int main(int argc, char** argv) {
     int limit = 1 << 30;
     std::string dir = std::string(HANDVIEW_SOURCE_DIR) + "/../shared/hands/images";
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--list")) list = true;
-        else if (!std::strcmp(argv[i], "--sweep")) sweep = true;
-        else if (!std::strcmp(argv[i], "--limit") && i + 1 < argc) limit = bench::countArgument(argv[++i], usage);
-        else if (argv[i][0] == '-') bench::ModelDir::fail(usage);
-        else dir = argv[i];
+        if (!std::strcmp(argv[i], "--list"))
+            list = true;
+        else if (!std::strcmp(argv[i], "--sweep"))
+            sweep = true;
+        else if (!std::strcmp(argv[i], "--limit") && i + 1 < argc)
+            limit = bench::countArgument(argv[++i], usage);
+        else if (argv[i][0] == '-')
+            bench::ModelDir::fail(usage);
+        else
+            dir = argv[i];
     }
     std::ifstream labels(dir + "/labels.csv");
     if (!labels) bench::ModelDir::fail("cannot read " + dir + "/labels.csv");
@@ -428,7 +450,10 @@ int main(int argc, char** argv) {
             std::printf("%-46s", p.name.c_str());
             for (Way w : {kRaw, kBefore, kAfter}) {
                 const Figures f = figures({&p}, [w](const Hands& h) { return smoothed(h, w); });
-                std::printf("  %s: jitter %.2f mm, %d changes, lag %.2f/%.2f", w == kRaw ? "raw" : w == kBefore ? "before" : "after",
+                std::printf("  %s: jitter %.2f mm, %d changes, lag %.2f/%.2f",
+                            w == kRaw      ? "raw"
+                            : w == kBefore ? "before"
+                                           : "after",
                             f.jitter, f.flips, f.panLag, f.zoomLag);
             }
             std::printf("\n");
@@ -442,40 +467,51 @@ int main(int argc, char** argv) {
     for (const Photo& p : photos) {
         for (bool z : p.zoomed) (z ? zooms : pans) += 1;
         const std::string folder = p.name.substr(0, p.name.find('/'));
-        if (folders.size() == 1 || (folders.end() - 2)->first != folder) folders.insert(folders.end() - 1, {folder, {}});
+        if (folders.size() == 1 || (folders.end() - 2)->first != folder)
+            folders.insert(folders.end() - 1, {folder, {}});
         (folders.end() - 2)->second.push_back(&p);
         folders.back().second.push_back(&p);
     }
-    std::printf("%d photos, %d read throughout %d still frames (%.0f fps; sensor noise sigma %.0f; tremor %.1f px at %.0f Hz);\n"
-                "%d followed through a pan of %.0f px a frame, %d through a zoom of %.0f %% a frame (1 s each)\n\n",
-                tried, int(photos.size()), kStillFrames, kFps, kNoiseSigma, kTremorPx, kTremorHz, pans, kPanPxPerFrame,
-                zooms, 100 * (kZoomPerFrame - 1));
-    std::printf("%-8s %-19s %13s %9s %9s %8s %16s %22s %22s %10s\n", "photos", "", "still jitter", "<= 1 mm", "worst",
-                "normal", "count changes", "pan lag, frames", "zoom lag, frames", "centred");
+    std::printf(
+        "%d photos, %d read throughout %d still frames (%.0f fps; sensor noise sigma %.0f; tremor %.1f px at "
+        "%.0f Hz);\n"
+        "%d followed through a pan of %.0f px a frame, %d through a zoom of %.0f %% a frame (1 s each)\n\n",
+        tried, int(photos.size()), kStillFrames, kFps, kNoiseSigma, kTremorPx, kTremorHz, pans,
+        kPanPxPerFrame, zooms, 100 * (kZoomPerFrame - 1));
+    std::printf("%-8s %-19s %13s %9s %9s %8s %16s %22s %22s %10s\n", "photos", "", "still jitter", "<= 1 mm",
+                "worst", "normal", "count changes", "pan lag, frames", "zoom lag, frames", "centred");
     for (const auto& [folder, members] : folders) {
         if (folders.size() == 2 && folder == "all") break;
         for (Way w : {kRaw, kBefore, kAfter}) {
-            const Figures f = figures(members, [w](const Hands& h) { return smoothed(h, w); }, w == kAfter);
+            const Figures f = figures(
+                members, [w](const Hands& h) { return smoothed(h, w); }, w == kAfter);
             char flips[32], pan[32], zoom[32], centred[32] = "";
             std::snprintf(flips, sizeof flips, "%d (%d photos)", f.flips, f.flippedPhotos);
             std::snprintf(pan, sizeof pan, w == kRaw ? "%.2f" : "%.2f (%+.2f)", f.panLag, f.panAdded);
             std::snprintf(zoom, sizeof zoom, w == kRaw ? "%.2f" : "%.2f (%+.2f)", f.zoomLag, f.zoomAdded);
             if (w == kAfter) std::snprintf(centred, sizeof centred, "%.2f mm", f.fromRest);
-            std::printf("%-8s %-19s %10.2f mm %8.0f%% %6.1f mm %6.2f° %16s %22s %22s %10s\n", w == kRaw ? folder.c_str() : "",
-                        kWayNames[w], f.jitter, 100 * f.within, f.worst, f.turn, flips, pan, zoom, centred);
+            std::printf("%-8s %-19s %10.2f mm %8.0f%% %6.1f mm %6.2f° %16s %22s %22s %10s\n",
+                        w == kRaw ? folder.c_str() : "", kWayNames[w], f.jitter, 100 * f.within, f.worst,
+                        f.turn, flips, pan, zoom, centred);
         }
     }
-    std::printf("\n(still jitter: the median over photos of the palm's RMS distance from its mean over frames %d-%d of the\n"
-                " still photo; <= 1 mm: the share of photos within that; count changes: of the finger count over those\n"
-                " frames; lag: the median over photos of how many frames after the picture the palm has covered half its\n"
-                " way from its rest before the motion to its rest after, as the raw reading places those rests, and in\n"
-                " brackets what the smoothing adds to the raw reading's lag on the same frames; normal: the median RMS\n"
-                " angle of the palm normal from its mean direction on the still photo; centred: the median RMS\n"
-                " distance of a still open or pointing hand from the rest, once centred)\n",
-                kSettleFrames, kStillFrames - 1);
+    std::printf(
+        "\n(still jitter: the median over photos of the palm's RMS distance from its mean over frames %d-%d "
+        "of the\n"
+        " still photo; <= 1 mm: the share of photos within that; count changes: of the finger count over "
+        "those\n"
+        " frames; lag: the median over photos of how many frames after the picture the palm has covered half "
+        "its\n"
+        " way from its rest before the motion to its rest after, as the raw reading places those rests, and "
+        "in\n"
+        " brackets what the smoothing adds to the raw reading's lag on the same frames; normal: the median "
+        "RMS\n"
+        " angle of the palm normal from its mean direction on the still photo; centred: the median RMS\n"
+        " distance of a still open or pointing hand from the rest, once centred)\n",
+        kSettleFrames, kStillFrames - 1);
     if (sweep) {
-        std::printf("\n%8s %6s %8s %12s %9s %10s %10s %10s %10s\n", "cutoff", "beta", "dcutoff", "jitter", "<= 1 mm", "pan lag",
-                    "added", "zoom lag", "added");
+        std::printf("\n%8s %6s %8s %12s %9s %10s %10s %10s %10s\n", "cutoff", "beta", "dcutoff", "jitter",
+                    "<= 1 mm", "pan lag", "added", "zoom lag", "added");
         for (bool perAxis : {false, true})
             for (float cutoff : {0.2f, 0.3f, 0.5f, 0.7f, 1.0f, 1.5f})
                 for (float beta : {0.01f, 0.02f, 0.05f, 0.1f, 0.2f, 0.5f})
@@ -483,21 +519,26 @@ int main(int argc, char** argv) {
                         const Figures f = figures(folders.back().second, [&](const Hands& h) {
                             return palmThrough(h, cutoff, beta, dcutoff, perAxis);
                         });
-                        std::printf("%8.2f %6.2f %8.1f %9.2f mm %8.0f%% %10.2f %10.2f %10.2f %10.2f%s\n", cutoff, beta,
-                                    dcutoff, f.jitter, 100 * f.within, f.panLag, f.panAdded, f.zoomLag, f.zoomAdded,
-                                    perAxis ? " per axis" : "");
+                        std::printf("%8.2f %6.2f %8.1f %9.2f mm %8.0f%% %10.2f %10.2f %10.2f %10.2f%s\n",
+                                    cutoff, beta, dcutoff, f.jitter, 100 * f.within, f.panLag, f.panAdded,
+                                    f.zoomLag, f.zoomAdded, perAxis ? " per axis" : "");
                     }
         for (float cutoff : {0.3f, 0.5f, 1.0f})
             for (float beta : {1.0f, 2.0f, 4.0f, 8.0f}) {
-                const Figures f = figures(folders.back().second, [&](const Hands& h) { return normalThrough(h, cutoff, beta, 0.5f); });
-                std::printf("the normal through cutoff %.1f Hz, beta %.0f, dcutoff 0.5 Hz: %.2f° RMS; a steady turn of a radian a "
-                            "second %.2f frames behind\n",
-                            cutoff, beta, f.turn, kFps / (2 * M_PI * (cutoff + beta)));
+                const Figures f = figures(folders.back().second, [&](const Hands& h) {
+                    return normalThrough(h, cutoff, beta, 0.5f);
+                });
+                std::printf(
+                    "the normal through cutoff %.1f Hz, beta %.0f, dcutoff 0.5 Hz: %.2f° RMS; a steady turn "
+                    "of a radian a "
+                    "second %.2f frames behind\n",
+                    cutoff, beta, f.turn, kFps / (2 * M_PI * (cutoff + beta)));
             }
         for (int frames : {1, 2, 3, 4}) {
-            const Figures f = figures(folders.back().second, [&](const Hands& h) { return fingersAgreeing(h, frames); });
-            std::printf("a finger's change taken once %d frames agree: %d count changes (%d photos)\n", frames, f.flips,
-                        f.flippedPhotos);
+            const Figures f =
+                figures(folders.back().second, [&](const Hands& h) { return fingersAgreeing(h, frames); });
+            std::printf("a finger's change taken once %d frames agree: %d count changes (%d photos)\n",
+                        frames, f.flips, f.flippedPhotos);
         }
     }
     return 0;

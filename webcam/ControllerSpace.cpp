@@ -21,14 +21,17 @@ constexpr float kPalmLengthMm = 95.0f;    // wrist to the middle finger's knuckl
 constexpr float kKnuckleWidthMm = 65.0f;  // index knuckle to little knuckle
 constexpr float kMinSpanPx = 8.0f;        // a hand smaller than this cannot be placed
 constexpr float kMaxMm = 5000.0f;         // beyond any tracked space; keeps readings in the protocol's range
-// The filters' settings, tuned on still and moving photographs under fresh sensor noise each frame
-// (bench/hand_motion_bench): at rest the cutoff is low enough to hold a still palm within a millimetre,
-// and a hand moving at 100 mm/s raises it enough to be no more than a frame behind.
+// The filters' settings, from a sweep over photographs held still, panned and zoomed under fresh
+// sensor noise (bench/hand_motion_bench): the median still palm jitters 0.5 mm and a pan of 100 mm/s
+// is read less than half a frame late. A lower beta steadies a still palm a little more and makes
+// a moving one later; the speed is smoothed harder than the filter's usual 1 Hz, as the readings'
+// own noise would otherwise raise the cutoff of a still hand.
 constexpr float kPlaceCutoffHz = 0.5f;  // palm and fingertips, millimetres
-constexpr float kPlaceBeta = 0.05f;     // per mm/s
+constexpr float kPlaceBeta = 0.1f;      // per mm/s
 constexpr float kTurnCutoffHz = 0.5f;   // palm normal and direction, unit vectors
-constexpr float kTurnBeta = 4.0f;       // per unit (about a radian) per second
-constexpr float kSpeedCutoffHz = 0.5f;  // the speed's own smoothing
+constexpr float kTurnBeta =
+    8.0f;  // per unit (about a radian) per second: half a frame behind a turn of 1 rad/s
+constexpr float kSpeedCutoffHz = 0.5f;      // the speed's own smoothing
 constexpr float kFrameSeconds = 1 / 30.0f;  // taken for a frame with no time of its own
 constexpr float kTwoPi = 6.2831853f;
 // A hand back within this time is the same hand at the same rest: the reader lost it for a moment.
@@ -38,7 +41,7 @@ constexpr int64_t kSameHandUs = 500000;
 constexpr int kAgreeingFrames = 3;
 constexpr int kCentringFrames = 10;  // a third of a second at 30 frames a second
 const Vector kRest{0, kRestHeightMm, kRestDepthMm};
-constexpr float kEdgeOn = 0.5f;           // a palm turned further than 60° from the screen is edge-on
+constexpr float kEdgeOn = 0.5f;  // a palm turned further than 60° from the screen is edge-on
 constexpr int kWrist = 0, kIndexBase = 5, kMiddleBase = 9, kRingBase = 13, kLittleBase = 17;
 
 Vector operator+(Vector a, Vector b) {
@@ -165,7 +168,8 @@ HandFilter::HandFilter()
       direction_(kTurnCutoffHz, kTurnBeta, kSpeedCutoffHz),
       tips_{{palm_, palm_, palm_, palm_, palm_}} {}
 
-std::optional<ControllerHand> HandFilter::next(const std::optional<ControllerHand>& seen, int64_t timestampUs) {
+std::optional<ControllerHand> HandFilter::next(const std::optional<ControllerHand>& seen,
+                                               int64_t timestampUs) {
     float seconds = static_cast<float>(timestampUs - lastUs_) * 1e-6f;
     lastUs_ = timestampUs;
     // A clock that stood still or stepped back: take a usual frame rather than divide by it.

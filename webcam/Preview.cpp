@@ -29,8 +29,8 @@ constexpr int kOpenHandFingers = 2;  // more fly, as the viewer counts them
 // Landmark pairs drawn as bones; the finger each belongs to, or -1 for the palm.
 constexpr struct {
     int from, to, finger;
-} kBones[] = {{0, 1, 0},   {1, 2, 0},   {2, 3, 0},   {3, 4, 0},   {5, 6, 1},   {6, 7, 1},  {7, 8, 1},
-              {9, 10, 2},  {10, 11, 2}, {11, 12, 2}, {13, 14, 3}, {14, 15, 3}, {15, 16, 3}, {17, 18, 4},
+} kBones[] = {{0, 1, 0},   {1, 2, 0},   {2, 3, 0},   {3, 4, 0},   {5, 6, 1},   {6, 7, 1},    {7, 8, 1},
+              {9, 10, 2},  {10, 11, 2}, {11, 12, 2}, {13, 14, 3}, {14, 15, 3}, {15, 16, 3},  {17, 18, 4},
               {18, 19, 4}, {19, 20, 4}, {0, 5, -1},  {5, 9, -1},  {9, 13, -1}, {13, 17, -1}, {0, 17, -1}};
 
 void text(cv::Mat& canvas, const std::string& s, int line, const cv::Scalar& colour, bool right = false) {
@@ -43,7 +43,8 @@ void text(cv::Mat& canvas, const std::string& s, int line, const cv::Scalar& col
 
 // The picture mirrored and scaled as shown, with the reader's crop and landmarks, and the band of text.
 cv::Mat draw(const PreviewFrame& f, const PreviewStatus& status, cv::Size source) {
-    const double scale = std::min({1.0, double(kMaxWidth) / source.width, double(kMaxHeight) / source.height});
+    const double scale =
+        std::min({1.0, double(kMaxWidth) / source.width, double(kMaxHeight) / source.height});
     const cv::Size shown(int(std::lround(source.width * scale)), int(std::lround(source.height * scale)));
     cv::Mat canvas(shown.height + kBand, shown.width, CV_8UC3, kBandColour);
     cv::Mat top = canvas(cv::Rect({0, 0}, shown));
@@ -55,7 +56,8 @@ cv::Mat draw(const PreviewFrame& f, const PreviewStatus& status, cv::Size source
         cv::flip(scaled, top, 1);
     }
     const auto at = [&](float x, float y) {
-        return cv::Point(int(std::lround((float(source.width - 1) - x) * scale)), int(std::lround(y * scale)));
+        return cv::Point(int(std::lround((float(source.width - 1) - x) * scale)),
+                         int(std::lround(y * scale)));
     };
     if (f.view) {
         cv::Point2f corners[4];
@@ -66,8 +68,12 @@ cv::Mat draw(const PreviewFrame& f, const PreviewStatus& status, cv::Size source
         const Landmarks& l = f.view->landmarks;
         for (const auto& b : kBones) {
             const bool out = b.finger >= 0 && f.hand && f.hand->extended[size_t(b.finger)];
-            cv::line(top, at(l[size_t(b.from)].x, l[size_t(b.from)].y), at(l[size_t(b.to)].x, l[size_t(b.to)].y),
-                     b.finger < 0 ? kPalm : out ? kOut : kFolded, 2, cv::LINE_AA);
+            cv::line(top, at(l[size_t(b.from)].x, l[size_t(b.from)].y),
+                     at(l[size_t(b.to)].x, l[size_t(b.to)].y),
+                     b.finger < 0 ? kPalm
+                     : out        ? kOut
+                                  : kFolded,
+                     2, cv::LINE_AA);
         }
         for (const Point3& p : l) cv::circle(top, at(p.x, p.y), 3, kPalm, cv::FILLED, cv::LINE_AA);
     }
@@ -110,8 +116,8 @@ std::string PreviewStatus::rates() const {
     }
     const double seconds = double(recent_.back().us - recent_.front().us) * 1e-6;
     char line[64];
-    std::snprintf(line, sizeof line, "camera %.0f fps, reader %.0f ms a frame", seconds > 0 ? frames / seconds : 0.0,
-                  readerMs / double(recent_.size()));
+    std::snprintf(line, sizeof line, "camera %.0f fps, reader %.0f ms a frame",
+                  seconds > 0 ? frames / seconds : 0.0, readerMs / double(recent_.size()));
     return line;
 }
 
@@ -128,8 +134,9 @@ std::string PreviewStatus::warning() const {
     const double fps = span > 0 ? frames / (double(span) * 1e-6) : 0;
     if (camera_ && span >= kSteadyRateUs && fps < kSlowFps) {
         char line[128];
-        std::snprintf(line, sizeof line, "the camera gives only %.0f frames a second, too few to follow a hand: more light helps",
-                      fps);
+        std::snprintf(
+            line, sizeof line,
+            "the camera gives only %.0f frames a second, too few to follow a hand: more light helps", fps);
         return line;
     }
     return "";
@@ -152,8 +159,8 @@ std::unique_ptr<Preview> Preview::open(bool camera, std::string& error) {
         return nullptr;
     }
     if (!video ||
-        !(p->window_ = SDL_CreateWindow(kTitle, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, p->picture_.width,
-                                        p->picture_.height + kBand, 0)) ||
+        !(p->window_ = SDL_CreateWindow(kTitle, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                        p->picture_.width, p->picture_.height + kBand, 0)) ||
         !(p->renderer_ = SDL_CreateRenderer(p->window_, -1, SDL_RENDERER_SOFTWARE))) {
         error = std::string("cannot open the preview window: ") + SDL_GetError();
         return nullptr;
@@ -181,7 +188,8 @@ bool Preview::present(const cv::Mat& canvas) {
         if (texture_) SDL_DestroyTexture(texture_);
         SDL_SetWindowSize(window_, canvas.cols, canvas.rows);
         SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
-        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_BGR24, SDL_TEXTUREACCESS_STREAMING, canvas.cols, canvas.rows);
+        texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_BGR24, SDL_TEXTUREACCESS_STREAMING,
+                                     canvas.cols, canvas.rows);
         size_ = canvas.size();
     }
     if (texture_) {

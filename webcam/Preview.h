@@ -72,8 +72,8 @@ private:
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
-    cv::Size size_;                  // the window's
-    cv::Size picture_{640, 480};     // the last picture's, kept while the camera is gone
+    cv::Size size_;               // the window's
+    cv::Size picture_{640, 480};  // the last picture's, kept while the camera is gone
     PreviewStatus status_;
 };
 

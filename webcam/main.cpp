@@ -26,8 +26,8 @@ namespace {
 using namespace webcam;
 
 constexpr const char* kUsage =
-    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--landmarks lite|full] [--preview] "
-    "[--fixed-rest] [--help] [--version]";
+    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--landmarks lite|full] "
+    "[--preview] [--fixed-rest] [--help] [--version]";
 constexpr const char* kHelp = R"(
 Watches a camera and serves the hands it sees as a hand-tracking service on
 ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
@@ -207,7 +207,8 @@ int main(int argc, char** argv) {
         if (preview) {
             const int delivered = int(1 + capture->dropped() - dropped);
             dropped = capture->dropped();
-            if (!preview->show({frame.image, frame.timestampUs, delivered, readerMs, reader.lastView(), hand})) break;
+            const auto& view = reader.lastView();
+            if (!preview->show({frame.image, frame.timestampUs, delivered, readerMs, view, hand})) break;
         }
     }
     return 0;

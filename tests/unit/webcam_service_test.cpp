@@ -2,7 +2,9 @@
 // steadied over frames. (Its messages meet the viewer's decoder in the end-to-end cases.)
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "webcam/ControllerSpace.h"
@@ -92,29 +94,31 @@ TEST(WebcamService, StillHandIsSteadiedMovingHandFollowedFingerChangesComeThroug
 }
 
 TEST(WebcamService, TheRestIsWhereAnOpenHandAppears) {
-    struct Step { float x, y, z; int fingers, frames; };  // fingers -1: no hand; 30 frames a second
-    const struct { const char* what; std::vector<Step> steps; Leap::Vector reads; } cases[] = {
-        {"appears off-centre: at rest", {{90, 150, 50, 5, 12}}, {0, 200, 100}},
-        {"then moves", {{90, 150, 50, 5, 12}, {120, 170, 30, 5, 1}}, {30, 220, 80}},
-        {"a fist is a clutch", {{90, 150, 50, 5, 12}, {-80, 250, 0, 0, 12}, {-80, 250, 0, 4, 12}}, {0, 200, 100}},
-        {"pointing keeps the rest", {{90, 150, 50, 5, 12}, {110, 150, 50, 1, 1}}, {20, 200, 100}},
+    // Steps: palm x y z, fingers held out (-1: no hand), frames at 30 a second.
+    using Step = std::array<float, 5>;
+    const Step open{90, 150, 50, 5, 12}, away{0, 0, 0, -1, 30}, moment{0, 0, 0, -1, 5};
+    const std::tuple<const char*, std::vector<Step>, Leap::Vector> cases[] = {
+        {"appears off-centre: at rest", {open}, {0, 200, 100}},
+        {"then moves", {open, {120, 170, 30, 5, 1}}, {30, 220, 80}},
+        {"a fist is a clutch", {open, {-80, 250, 0, 0, 12}, {-80, 250, 0, 4, 12}}, {0, 200, 100}},
+        {"pointing keeps the rest", {open, {110, 150, 50, 1, 1}}, {20, 200, 100}},
         {"appears pointing: at rest", {{90, 150, 50, 2, 12}}, {0, 200, 100}},
-        {"lost for a moment: same rest", {{90, 150, 50, 5, 12}, {0, 0, 0, -1, 5}, {120, 150, 50, 5, 1}}, {30, 200, 100}},
-        {"away a while: a new rest", {{90, 150, 50, 5, 12}, {0, 0, 0, -1, 30}, {120, 150, 50, 5, 12}}, {0, 200, 100}},
+        {"gone a moment: same rest", {open, moment, {120, 150, 50, 5, 1}}, {30, 200, 100}},
+        {"gone a second: a new rest", {open, away, {120, 150, 50, 5, 12}}, {0, 200, 100}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [what, steps, reads] : cases) {
         HandCentring centring;
         std::optional<ControllerHand> out;
         int64_t us = 0;
-        for (const Step& s : c.steps)
-            for (int i = 0; i < s.frames; ++i, us += 33333) {
+        for (const auto& [x, y, z, fingers, frames] : steps)
+            for (int i = 0; i < frames; ++i, us += 33333) {
                 ControllerHand h;
-                h.palmPosition = {s.x, s.y, s.z};
-                h.tips.fill({s.x, s.y + 30, s.z - 80});
-                std::fill_n(h.extended.begin(), std::max(s.fingers, 0), true);
-                out = centring.next(s.fingers < 0 ? std::nullopt : std::optional(h), us);
+                h.palmPosition = {x, y, z};
+                h.tips.fill({x, y + 30, z - 80});
+                std::fill_n(h.extended.begin(), std::max(int(fingers), 0), true);
+                out = centring.next(fingers < 0 ? std::nullopt : std::optional(h), us);
             }
-        expectNear(out->palmPosition, c.reads, 0.01f, c.what);
-        expectNear(out->tips[1], {c.reads.x, c.reads.y + 30, c.reads.z - 80}, 0.01f, c.what);
+        expectNear(out->palmPosition, reads, 0.01f, what);
+        expectNear(out->tips[1], {reads.x, reads.y + 30, reads.z - 80}, 0.01f, what);
     }
 }
