@@ -21,6 +21,7 @@ constexpr float kPalmLengthMm = 95.0f;    // wrist to the middle finger's knuckl
 constexpr float kKnuckleWidthMm = 65.0f;  // index knuckle to little knuckle
 constexpr float kMinSpanPx = 8.0f;        // a hand smaller than this cannot be placed
 constexpr float kMaxMm = 5000.0f;         // beyond any tracked space; keeps readings in the protocol's range
+constexpr float kEdgeOn = 0.5f;           // a palm turned further than 60° from the screen is edge-on
 // The filters' settings, from a sweep over photographs held still, panned and zoomed under fresh
 // sensor noise (bench/hand_motion_bench): the median still palm jitters 0.5 mm and a pan of 100 mm/s
 // is read less than half a frame late. A lower beta steadies a still palm a little more and makes
@@ -29,8 +30,8 @@ constexpr float kMaxMm = 5000.0f;         // beyond any tracked space; keeps rea
 constexpr float kPlaceCutoffHz = 0.5f;  // palm and fingertips, millimetres
 constexpr float kPlaceBeta = 0.1f;      // per mm/s
 constexpr float kTurnCutoffHz = 0.5f;   // palm normal and direction, unit vectors
-constexpr float kTurnBeta =
-    8.0f;  // per unit (about a radian) per second: half a frame behind a turn of 1 rad/s
+// Per unit (about a radian) per second: half a frame behind a steady turn of 1 rad/s.
+constexpr float kTurnBeta = 8.0f;
 constexpr float kSpeedCutoffHz = 0.5f;      // the speed's own smoothing
 constexpr float kFrameSeconds = 1 / 30.0f;  // taken for a frame with no time of its own
 constexpr float kTwoPi = 6.2831853f;
@@ -39,9 +40,8 @@ constexpr int64_t kSameHandUs = 500000;
 // A finger's change is taken once this many frames in a row show it: two let a still hand's count
 // flicker on side-on hands (bench/hand_motion_bench), and each one more costs a frame.
 constexpr int kAgreeingFrames = 3;
-constexpr int kCentringFrames = 10;  // a third of a second at 30 frames a second
+constexpr int kCentringFrames = 10;  // a new hand's first readings settle within 6 to 8 (the bench)
 const Vector kRest{0, kRestHeightMm, kRestDepthMm};
-constexpr float kEdgeOn = 0.5f;  // a palm turned further than 60° from the screen is edge-on
 constexpr int kWrist = 0, kIndexBase = 5, kMiddleBase = 9, kRingBase = 13, kLittleBase = 17;
 
 Vector operator+(Vector a, Vector b) {

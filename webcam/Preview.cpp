@@ -106,18 +106,21 @@ std::string PreviewStatus::reading() const {
     return (fingers_ > kOpenHandFingers ? "fly, " : "point, ") + count;
 }
 
+double PreviewStatus::cameraFps() const {
+    if (recent_.size() < 2) return 0;
+    int frames = 0;
+    for (size_t i = 1; i < recent_.size(); ++i) frames += recent_[i].delivered;
+    const double seconds = double(recent_.back().us - recent_.front().us) * 1e-6;
+    return seconds > 0 ? frames / seconds : 0;
+}
+
 std::string PreviewStatus::rates() const {
     if (recent_.size() < 2) return "";
-    int frames = 0;
     double readerMs = 0;
-    for (size_t i = 0; i < recent_.size(); ++i) {
-        if (i > 0) frames += recent_[i].delivered;
-        readerMs += recent_[i].readerMs;
-    }
-    const double seconds = double(recent_.back().us - recent_.front().us) * 1e-6;
+    for (const Sample& s : recent_) readerMs += s.readerMs;
     char line[64];
-    std::snprintf(line, sizeof line, "camera %.0f fps, reader %.0f ms a frame",
-                  seconds > 0 ? frames / seconds : 0.0, readerMs / double(recent_.size()));
+    std::snprintf(line, sizeof line, "camera %.0f fps, reader %.0f ms a frame", cameraFps(),
+                  readerMs / double(recent_.size()));
     return line;
 }
 
@@ -128,11 +131,8 @@ std::string PreviewStatus::warning() const {
     const int64_t now = recent_.back().us;
     if (now - handUs_.value_or(*firstUs_) >= kNoHandUs)
         return "no hand seen: hold one hand up, palm to the screen, about 40 cm away";
-    const int64_t span = now - recent_.front().us;
-    int frames = 0;
-    for (size_t i = 1; i < recent_.size(); ++i) frames += recent_[i].delivered;
-    const double fps = span > 0 ? frames / (double(span) * 1e-6) : 0;
-    if (camera_ && span >= kSteadyRateUs && fps < kSlowFps) {
+    const double fps = cameraFps();
+    if (camera_ && now - recent_.front().us >= kSteadyRateUs && fps < kSlowFps) {
         char line[128];
         std::snprintf(
             line, sizeof line,

@@ -41,6 +41,8 @@ public:
     std::string warning() const;  // "" while all is well
 
 private:
+    double cameraFps() const;  // over the last 2 s
+
     struct Sample {
         int64_t us;
         int delivered;
