@@ -121,15 +121,16 @@ std::string modelDirectory() {
     if (chosen && *chosen) return chosen;
     struct stat status {};
     const std::string installed = installedDataDirectory();
-    if ((stat(HANDVIEW_WEBCAM_MODELS, &status) == 0 && S_ISDIR(status.st_mode)) || installed.empty())
+    const bool source = HANDVIEW_MODELS_FROM_SOURCE && stat(HANDVIEW_WEBCAM_MODELS, &status) == 0 && S_ISDIR(status.st_mode);
+    if (source || installed.empty())
         return HANDVIEW_WEBCAM_MODELS;
     return installed + "models";
 }
 
-// The libraries a bug report needs, as loaded; the hand models' runtime joins this line when it is
-// not OpenCV's.
+// The libraries a bug report needs: OpenCV as loaded; XNNPACK as built, since it cannot say.
 void printVersion() {
-    std::printf("handview-camera %s\nOpenCV %s\n", HANDVIEW_VERSION, cv::getVersionString().c_str());
+    std::printf("handview-camera %s\nOpenCV %s, XNNPACK %s (built with)\n", HANDVIEW_VERSION, cv::getVersionString().c_str(),
+                HANDVIEW_XNNPACK_VERSION);
 }
 }  // namespace
 
