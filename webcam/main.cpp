@@ -18,6 +18,7 @@
 #include "webcam/ControllerSpace.h"
 #include "webcam/FrameMessage.h"
 #include "webcam/HandReader.h"
+#include "webcam/Preview.h"
 #include "webcam/TrackingServer.h"
 
 namespace {
@@ -25,8 +26,8 @@ namespace {
 using namespace webcam;
 
 constexpr const char* kUsage =
-    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--landmarks lite|full] [--help] "
-    "[--version]";
+    "usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--landmarks lite|full] "
+    "[--preview] [--fixed-rest] [--help] [--version]";
 constexpr const char* kHelp = R"(
 Watches a camera and serves the hands it sees as a hand-tracking service on
 ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
@@ -41,6 +42,10 @@ ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
   --landmarks full
                 MediaPipe's larger landmark model instead of the lite one: about twice the
                 CPU time a tracked frame
+  --preview     a window showing what the camera sees and how the hand reads; reads at once,
+                without waiting for a viewer; Escape or closing it ends the program
+  --fixed-rest  the rest is a fixed place in the picture (the middle, 40 cm away) instead of
+                where an open hand appears
   --version     the version of handview-camera and of its libraries
 HANDVIEW_MODELS=DIR reads the hand models from DIR.
 )";
@@ -56,6 +61,8 @@ struct Options {
     const char* video = nullptr;
     int port = Leap::kServicePort;  // where the viewer looks for a tracking service
     bool toStdout = false;
+    bool preview = false;
+    bool fixedRest = false;
     bool help = false;
     bool version = false;
     HandModels models;
@@ -80,6 +87,8 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
             o.version = true;
         } else if (a == "--stdout") {
             o.toStdout = true;
+        } else if (a == "--preview" || a == "--fixed-rest") {
+            (a == "--preview" ? o.preview : o.fixedRest) = true;
         } else if (a != "--camera" && a != "--video" && a != "--port" && a != "--landmarks") {
             error = "unknown option " + a;
             return false;
@@ -151,6 +160,11 @@ int main(int argc, char** argv) {
         consoleLine(error);
         return 1;
     }
+    std::unique_ptr<Preview> preview;
+    if (o.preview && !(preview = Preview::open(!o.video, error))) {
+        consoleLine(error);
+        return 1;
+    }
     // Greeting clients already while the models load: a viewer that connects meanwhile stays.
     TrackingServer server;
     if (!o.toStdout) {
@@ -167,24 +181,35 @@ int main(int argc, char** argv) {
     }
     if (!o.toStdout) {
         consoleLine("serving " + Leap::localServiceUrl(server.port()));
-        // Nobody watches yet: a video waits for its first viewer to start.
-        if (!server.waitForClient(stopRequested)) return 0;
+        // Nobody watches yet: a video waits for its first viewer to start, unless the preview shows it.
+        if (!preview && !server.waitForClient(stopRequested)) return 0;
     }
     if (!o.toStdout || !o.video) capture->startLive();
 
     HandFilter filter;
+    HandCentring centring;
     CameraFrame frame;
+    int64_t dropped = 0;
     for (int64_t id = 1; capture->next(frame, stopRequested); ++id) {
+        const int64_t start = nowUs();
         std::optional<ControllerHand> seen;
-        if (const auto sighting = reader.read(frame.image))
-            seen = toControllerSpace(*sighting, frame.image.cols, frame.image.rows);
-        const std::optional<ControllerHand> hand = filter.next(seen);
+        const auto sighting = reader.read(frame.image);
+        if (sighting) seen = toControllerSpace(*sighting, frame.image.cols, frame.image.rows);
+        std::optional<ControllerHand> hand = filter.next(seen, frame.timestampUs);
+        if (!o.fixedRest) hand = centring.next(hand, frame.timestampUs);
+        const double readerMs = double(nowUs() - start) / 1e3;
         std::string message = frameMessage(id, frame.timestampUs, hand ? &*hand : nullptr, filter.handId());
         if (!o.toStdout) {
             server.send(std::move(message));
         } else if (std::printf("%s\n", message.c_str()) < 0 || std::fflush(stdout) != 0) {
             consoleLine("cannot write to standard output");
             return 1;
+        }
+        if (preview) {
+            const int delivered = int(1 + capture->dropped() - dropped);
+            dropped = capture->dropped();
+            const auto& view = reader.lastView();
+            if (!preview->show({frame.image, frame.timestampUs, delivered, readerMs, view, hand})) break;
         }
     }
     return 0;

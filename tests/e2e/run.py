@@ -13,10 +13,12 @@
 #   --run PATH            run PATH (relative to the work dir, e.g. installed by --prep) instead of PROGRAM
 #   --setpriv             without the capabilities that let root read any file
 #   --no-window           start-up fails: no window is awaited
+#   --title RE            the window awaited has a title matching RE (the viewer's)
 #   --wait-out TEXT       wait until standard output or error holds TEXT
 #   --xdo ARGS            then an xdotool command, e.g. "key a mousemove 9 9 click 1"
 #   --ref PNG             then the screen must come to match it (8 per channel; --bad FRACTION of the
-#                         pixels may be off, 0.002) and still match a moment later
+#                         pixels may be off, 0.002) and still match a moment later; --mask WxH+X+Y
+#                         leaves a region out (figures that vary from run to run)
 #   --changed             or the screen must first show the start, tests/reference/default-scene.png
 #                         (the side process then gets a line "go" on its standard input), then come to
 #                         differ from it
@@ -35,8 +37,8 @@ TIMEOUT = 120.0  # a ceiling for any one event; cases end as soon as theirs has 
 ap = argparse.ArgumentParser()
 for flag in ("prep", "env", "out", "no-out", "arg"):
     ap.add_argument("--" + flag, action="append", default=[])
-for flag in ("name", "run", "side", "clients", "wait-out", "xdo", "ref", "stdin", "err", "exit", "size", "quit", "bad"):
-    ap.add_argument("--" + flag, default={"exit": "0", "size": "640x480", "quit": "escape", "bad": "0.002"}.get(flag))
+for flag in ("name", "run", "side", "clients", "wait-out", "xdo", "ref", "stdin", "err", "exit", "size", "quit", "bad", "title", "mask"):
+    ap.add_argument("--" + flag, default={"exit": "0", "size": "640x480", "quit": "escape", "bad": "0.002", "title": "^Oh, hello there$", "mask": "0x0+0+0"}.get(flag))
 for flag in ("setpriv", "no-window", "changed"):
     ap.add_argument("--" + flag, action="store_true")
 ap.add_argument("program", nargs=argparse.REMAINDER)
@@ -54,9 +56,9 @@ def screen():
     return run("import", "-window", "root", "-depth", "8", "rgb:-")
 
 
-def bad_pixels(x, y):  # indices of pixels with a channel off by more than 8; None for another size
-    off = [abs(p - q) > 8 for p, q in zip(x, y)]
-    return [i for i, bad in enumerate(map(any, zip(off[0::3], off[1::3], off[2::3]))) if bad] if len(x) == len(y) else None
+def bad_pixels(x, y):  # indices of pixels outside the mask with a channel off by more than 8; None for another size
+    off, w, (mw, mh, mx, my) = [abs(p - q) > 8 for p, q in zip(x, y)], int(a.size.split("x")[0]), map(int, re.split("[x+]", a.mask))
+    return [i for i, bad in enumerate(map(any, zip(off[0::3], off[1::3], off[2::3]))) if bad and not (mx <= i % w < mx + mw and my <= i // w < my + mh)] if len(x) == len(y) else None
 
 
 def same(x, y):
@@ -128,7 +130,7 @@ readers = [threading.Thread(target=reader, args=(fd,)) for fd in streams]
 for t in readers:
     t.start()
 try:
-    if not a.no_window and not wait_until(lambda: run("xdotool", "search", "--onlyvisible", "--name", "^Oh, hello there$")):
+    if not a.no_window and not wait_until(lambda: run("xdotool", "search", "--onlyvisible", "--name", a.title)):
         fail("no window")
     if a.changed:
         first = subprocess.run(["/usr/bin/convert", os.path.join(src, "tests/reference/default-scene.png"), "-depth", "8", "rgb:-"], capture_output=True).stdout

@@ -2,7 +2,10 @@
 // steadied over frames. (Its messages meet the viewer's decoder in the end-to-end cases.)
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <tuple>
+#include <vector>
 
 #include "webcam/ControllerSpace.h"
 
@@ -68,21 +71,54 @@ TEST(WebcamService, HandMotionsReadAsTheControllerWould) {
     EXPECT_FALSE(toControllerSpace(HandSighting(), 640, 480)) << "landmarks all in one point";
 }
 
-TEST(WebcamService, StillHandIsSteadiedButFingerChangesComeThrough) {
+TEST(WebcamService, StillHandIsSteadiedMovingHandFollowedFingerChangesComeThrough) {
     HandFilter filter;
     ControllerHand a = *toControllerSpace(cameraView(0, 0, 0, 0, 0), 640, 480), b = a, point = a;
     b.palmPosition.x += 6;  // a still hand's jitter
     float low = 1e9f, high = -1e9f;
     for (int i = 0; i < 20; ++i) {
-        const float x = filter.next(i % 2 ? b : a)->palmPosition.x;
+        const float x = filter.next(i % 2 ? b : a, i * 33333)->palmPosition.x;
         if (i >= 10) low = std::min(low, x), high = std::max(high, x);
     }
     EXPECT_LT(high - low, 3);
+    for (int i = 20; i < 50; ++i, b.palmPosition.x += 3.3f) filter.next(b, i * 33333);  // moving 100 mm/s
+    EXPECT_GT(filter.next(b, 1666666)->palmPosition.x, b.palmPosition.x - 3.3f) << "followed within a frame";
     point.extended = {false, true, false, false, false};
-    EXPECT_EQ(filter.next(point)->extended, a.extended) << "one frame may be a glitch";
-    EXPECT_EQ(filter.next(point)->extended, point.extended) << "two are a change";
+    EXPECT_EQ(filter.next(point, 1700000)->extended, a.extended);
+    EXPECT_EQ(filter.next(point, 1733333)->extended, a.extended) << "two frames may be a glitch";
+    EXPECT_EQ(filter.next(point, 1766666)->extended, point.extended) << "three are a change";
     const int64_t id = filter.handId();
-    EXPECT_FALSE(filter.next(std::nullopt));
-    filter.next(a);
+    EXPECT_FALSE(filter.next(std::nullopt, 1800000));
+    filter.next(a, 1833333);
     EXPECT_NE(filter.handId(), id) << "a hand seen again is a new hand";
+}
+
+TEST(WebcamService, TheRestIsWhereAnOpenHandAppears) {
+    // Steps: palm x y z, fingers held out (-1: no hand), frames at 30 a second.
+    using Step = std::array<float, 5>;
+    const Step open{90, 150, 50, 5, 12}, away{0, 0, 0, -1, 30}, moment{0, 0, 0, -1, 5};
+    const std::tuple<const char*, std::vector<Step>, Leap::Vector> cases[] = {
+        {"appears off-centre: at rest", {open}, {0, 200, 100}},
+        {"then moves", {open, {120, 170, 30, 5, 1}}, {30, 220, 80}},
+        {"a fist is a clutch", {open, {-80, 250, 0, 0, 12}, {-80, 250, 0, 4, 12}}, {0, 200, 100}},
+        {"pointing keeps the rest", {open, {110, 150, 50, 1, 1}}, {20, 200, 100}},
+        {"appears pointing: at rest", {{90, 150, 50, 2, 12}}, {0, 200, 100}},
+        {"gone a moment: same rest", {open, moment, {120, 150, 50, 5, 1}}, {30, 200, 100}},
+        {"gone a second: a new rest", {open, away, {120, 150, 50, 5, 12}}, {0, 200, 100}},
+    };
+    for (const auto& [what, steps, reads] : cases) {
+        HandCentring centring;
+        std::optional<ControllerHand> out;
+        int64_t us = 0;
+        for (const auto& [x, y, z, fingers, frames] : steps)
+            for (int i = 0; i < frames; ++i, us += 33333) {
+                ControllerHand h;
+                h.palmPosition = {x, y, z};
+                h.tips.fill({x, y + 30, z - 80});
+                std::fill_n(h.extended.begin(), std::max(int(fingers), 0), true);
+                out = centring.next(fingers < 0 ? std::nullopt : std::optional(h), us);
+            }
+        expectNear(out->palmPosition, reads, 0.01f, what);
+        expectNear(out->tips[1], {reads.x, reads.y + 30, reads.z - 80}, 0.01f, what);
+    }
 }
