@@ -45,15 +45,14 @@ build_tree() {
   cmake --build "$dir" -j"$(nproc)" --target "$target"
 }
 
-# Starts Xvfb on a free display; sets DISPLAY. stop_xvfb ends every one started.
-XVFB_PIDS=()
+# Starts Xvfb on a free display; sets DISPLAY and XVFB_PID. stop_xvfb ends it.
 start_xvfb() {
   local size=${1:-1280x720}
   local fifo
   fifo=$(mktemp -u)
   mkfifo "$fifo"
   Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
-  XVFB_PIDS+=("$!")
+  XVFB_PID=$!
   local number
   read -r -t 20 number <"$fifo" || { echo "Xvfb did not start" >&2; rm -f "$fifo"; return 1; }
   rm -f "$fifo"
@@ -62,10 +61,9 @@ start_xvfb() {
 }
 
 stop_xvfb() {
-  local pid
-  for pid in "${XVFB_PIDS[@]}"; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  XVFB_PIDS=()
+  if [ -n "${XVFB_PID:-}" ]; then
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+    XVFB_PID=
+  fi
 }
