@@ -275,62 +275,13 @@ TEST(MeshParts, BaseColourWhereThereIsNoDiffuse) {
     EXPECT_EQ(std::vector<float>({colour.r, colour.g, colour.b}), std::vector<float>({.1f, .6f, .7f}));
 }
 
-// The shipped sessions through the real replay and hand control, in fixed steps from 8 to 144 frames a
-// second: the scene stays in view, and each ends as README says. The flight: closer, turned about 40
-// degrees round the scene, looking further down, wherever the frame rate. The light: swept left and
-// right over the slab, in view, and left on its left side.
-TEST(ShippedSessions, KeepTheSceneInViewAndEndAsDescribedAtAnyFrameRate) {
-    const Vec3 centre{0.25f, 0, 0.25f}, tallTops[] = {{-.4854f, .62f, .646f}, {-.1884f, .36f, -.1884f}, {.646f, .6f, -.4854f}};
-    const auto inView = [](Vec3 ndc, float most = 1) { return std::fabs(ndc.x) <= most && std::fabs(ndc.y) <= most && std::fabs(ndc.z) < 1; };
-    std::vector<Vec3> flightEnds;
-    for (const std::string session : {"fly", "point"}) {
-        for (const double fps : {8.0, 30.0, 60.0, 144.0}) {
-            SCOPED_TRACE(session + " at " + std::to_string(fps) + " fps");
-            setenv("HANDVIEW_REPLAY", (HANDVIEW_SOURCE_DIR "/tracker/sessions/" + session + ".txt").c_str(), 1);
-            setenv("HANDVIEW_FIXED_STEP_MS", std::to_string(1000 / fps).c_str(), 1);
-            Leap::Controller controller;
-            LeapCam camera, start;
-            OglPointLight light;
-            std::vector<float> lightX;
-            for (frameTime = 0; controller.isConnected() && lightX.size() < 100000; frameTime = 1 / fps) {
-                handStep(controller.frame(0), camera, light);
-                const Mat4 m = camera.update();
-                ASSERT_TRUE(inView(project(m, centre))) << lightX.size();
-                const Vec3 lit{float(light.position.x), float(light.position.y), float(light.position.z)};
-                lightX.push_back(project(m, lit).x);
-                const Vec3 overTheSlab{(lit.x - centre.x) / .9f, (lit.y - .625f) / .375f, (lit.z - centre.z) / .9f};
-                ASSERT_TRUE(session == "fly" || (inView(project(m, lit), .9f) && inView(overTheSlab))) << lightX.size();
-            }
-            const Mat4 m = camera.update();
-            if (session == "fly") {
-                EXPECT_TRUE(inView(project(m, centre), .5f));
-                for (Vec3 top : tallTops) EXPECT_TRUE(inView(project(m, top)));
-                EXPECT_LT(length(camera.position - centre), 0.8f * length(start.position - centre));
-                EXPECT_NEAR((camera.yaw - start.yaw) / kDegToRad, 40, 15);
-                EXPECT_LT(camera.pitch, start.pitch);
-                flightEnds.push_back(camera.position);
-                EXPECT_LT(length(camera.position - flightEnds[0]), 0.25f);
-            } else {
-                EXPECT_LT(*std::min_element(lightX.begin(), lightX.end()), -.3f);
-                EXPECT_GT(*std::max_element(lightX.begin(), lightX.end()), .3f);
-                EXPECT_LT(lightX.back(), -.3f);
-            }
-        }
-    }
-    unsetenv("HANDVIEW_REPLAY");
-    unsetenv("HANDVIEW_FIXED_STEP_MS");
-}
-
 // What the importer refuses under the program's flags, as shapes.obj, and part of its reason; that the
 // program says so once and runs on is checked end to end for a few of them.
 TEST(MeshImport, HostileFilesAreRefusedWithTheirReason) {
     static_assert(kImportFlags == 0x4379ECB, "the flags the viewer has always imported with");
     const std::filesystem::path file = std::filesystem::temp_directory_path() / ("handview-" + std::to_string(getpid()) + ".obj");
-    const std::string million = [] {
-        std::ostringstream text;
-        for (int i = 0; i < 1000000; ++i) text << "v " << i % 1000 << ' ' << i / 1000 << ' ' << i % 7 << '\n';
-        return text.str();
-    }();
+    std::ostringstream million;
+    for (int i = 0; i < 1000000; ++i) million << "v " << i % 1000 << ' ' << i / 1000 << ' ' << i % 7 << '\n';
     for (const auto& [hostile, reason] : std::initializer_list<std::pair<const char*, const char*>>{
              {"", "too small"}, {"cut-in-face.obj", "Validation failed"}, {"indices-far-out.obj", "index out of range"},
              {"negative-before-first.obj", "index out of range"}, {"zero-index.obj", "Invalid face index"},
@@ -338,7 +289,7 @@ TEST(MeshImport, HostileFilesAreRefusedWithTheirReason) {
              {"ascii-stl.obj", ""}, {"binary-stl.obj", ""}, {"gltf.obj", ""}}) {
         SCOPED_TRACE(hostile);
         const std::string path = std::string(HANDVIEW_SOURCE_DIR "/tests/data/hostile/") + hostile;
-        std::ofstream(file, std::ios::binary) << (*hostile == 0 ? std::string() : std::string(hostile) == "million" ? million : fileBytes(path));
+        std::ofstream(file, std::ios::binary) << (*hostile == 0 ? std::string() : std::string(hostile) == "million" ? million.str() : fileBytes(path));
         const aiScene* scene = aiImportFile(file.c_str(), kImportFlags);
         EXPECT_EQ(scene, nullptr);
         EXPECT_NE(std::string(aiGetErrorString()).find(reason), std::string::npos) << aiGetErrorString();
