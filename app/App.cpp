@@ -29,10 +29,10 @@ bool App::init() {
     screenWidth = mode.w;
     screenHeight = mode.h;
 
-    const bool windowed = windowWidth > 0;
-    const Uint32 flags = (windowed ? 0 : SDL_WINDOW_FULLSCREEN) | SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE;
-    window = SDL_CreateWindow(kWindowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                              windowed ? windowWidth : screenWidth, windowed ? windowHeight : screenHeight, flags);
+    const int width = windowed() ? windowWidth : screenWidth;
+    const int height = windowed() ? windowHeight : screenHeight;
+    const Uint32 flags = (windowed() ? 0 : SDL_WINDOW_FULLSCREEN) | SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE;
+    window = SDL_CreateWindow(kWindowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height, flags);
     if (window == nullptr) {
         std::fprintf(stderr, "Error: cannot create the window: %s\n", SDL_GetError());
         return false;
@@ -69,8 +69,8 @@ bool App::init() {
     else
         mesh.load(program.program, dataFilePath(kMeshPath, false).c_str());
 
-    camera.viewWidth = static_cast<float>(windowed ? windowWidth : screenWidth);
-    camera.viewHeight = static_cast<float>(windowed ? windowHeight : screenHeight);
+    camera.viewWidth = static_cast<float>(width);
+    camera.viewHeight = static_cast<float>(height);
     camera.updateTarget();
     camera.locateUniforms(program.program, kCameraUniform);
 
@@ -83,15 +83,14 @@ bool App::init() {
 }
 
 void App::pollEvents() {
-    const bool windowed = windowWidth > 0;
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         if (event.type == SDL_QUIT || (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)) {
             running = false;
         } else if (event.type == SDL_DROPFILE || event.type == SDL_DROPTEXT) {
-            if (windowed && event.type == SDL_DROPFILE) mesh.replaceModel(event.drop.file);
+            if (windowed() && event.type == SDL_DROPFILE) mesh.replaceModel(event.drop.file);
             SDL_free(event.drop.file);  // SDL hands the text over
-        } else if (windowed && event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+        } else if (windowed() && event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
             followWindowSize();
         }
     }

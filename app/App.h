@@ -46,6 +46,7 @@ public:
     // A normal window of this size instead of the full screen; 0 for the full screen.
     int windowWidth = 0;
     int windowHeight = 0;
+    bool windowed() const { return windowWidth > 0; }
 };
 
 constexpr const char* kWindowTitle = "Oh, hello there";

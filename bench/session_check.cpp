@@ -22,13 +22,6 @@ const Vec3 kSceneCentre{0.25f, 0, 0.25f};
 // Tops of the tall solids (cylinder, cube, cone): a good end view still shows them.
 const Vec3 kTallTops[] = {{-0.4854f, 0.62f, 0.646f}, {-0.1884f, 0.36f, -0.1884f}, {0.646f, 0.6f, -0.4854f}};
 
-// Where `m` puts `p`: x and y from -1 to 1 on the screen, z from -1 to 1 between the clipping planes.
-Vec3 project(const Mat4& m, Vec3 p) {
-    float out[4];
-    for (int r = 0; r < 4; ++r) out[r] = m.at(0, r) * p.x + m.at(1, r) * p.y + m.at(2, r) * p.z + m.at(3, r);
-    return {out[0] / out[3], out[1] / out[3], out[2] / out[3]};
-}
-
 bool inView(Vec3 ndc, float most = 1) {
     return std::fabs(ndc.x) <= most && std::fabs(ndc.y) <= most && std::fabs(ndc.z) < 1;
 }

@@ -62,6 +62,12 @@ Vec3 transformDirection(const Mat4& m, Vec3 v) {
             m.at(0, 2) * v.x + m.at(1, 2) * v.y + m.at(2, 2) * v.z};
 }
 
+Vec3 project(const Mat4& m, Vec3 p) {
+    float out[4];
+    for (int r = 0; r < 4; ++r) out[r] = m.at(0, r) * p.x + m.at(1, r) * p.y + m.at(2, r) * p.z + m.at(3, r);
+    return {out[0] / out[3], out[1] / out[3], out[2] / out[3]};
+}
+
 Vec3 direction(float yaw, float pitch) {
     return {sinf64(yaw) * cosf64(pitch), sinf64(pitch), cosf64(yaw) * cosf64(pitch)};
 }

@@ -35,6 +35,9 @@ Vec3 cross(Vec3 a, Vec3 b);
 float length(Vec3 v);
 Vec3 normalize(Vec3 v);
 Vec3 transformDirection(const Mat4& m, Vec3 v);
+// Where `m` puts the point `p`, divided by w: on the screen x and y from -1 to 1, z from -1 to 1
+// between the clipping planes.
+Vec3 project(const Mat4& m, Vec3 p);
 // The unit vector a heading and elevation point along; part of the toolkit, nothing here calls it.
 Vec3 direction(float yaw, float pitch);
 

@@ -134,10 +134,10 @@ private:
     uint32_t valueAs(int32_t t, const Shape& dims);
     // XNNPACK takes operators' data computed and their weights constant, nothing else.
     uint32_t computed(int32_t t) {
-        shape(t);  // the index checked
+        const Shape& dims = shape(t);  // the index checked
         if (!computed_[size_t(t)])
             throw Refused{"tensor " + std::to_string(t) + " read before it is computed"};
-        return valueAs(t, shape(t));
+        return valueAs(t, dims);
     }
     uint32_t weights(int32_t t, const Shape& dims) {
         shape(t);

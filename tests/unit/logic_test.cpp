@@ -46,13 +46,6 @@ Vec3 ahead(const LeapCam& cam, float distance) {
     return cam.position + normalize(cam.target - cam.position) * distance;
 }
 
-// Where `m` puts `p` on the screen, x and y from -1 to 1.
-Vec3 project(const Mat4& m, Vec3 p) {
-    float out[4];
-    for (int r = 0; r < 4; ++r) out[r] = m.at(0, r) * p.x + m.at(1, r) * p.y + m.at(2, r) * p.z + m.at(3, r);
-    return {out[0] / out[3], out[1] / out[3], out[2] / out[3]};
-}
-
 fake::HandSpec hand(int fingers, Leap::Vector palm = {0, 200, 100}, Leap::Vector normal = {0, -1, 0}) {
     fake::HandSpec made{palm, normal, {}};
     for (int f = 0; f < fingers; ++f) made.tips.push_back({10.0f * f, 250.0f, 20.0f - f});
