@@ -27,6 +27,7 @@ namespace {
 
 using Leap::Vector;
 using webcam::ControllerHand;
+using webcam::operator+, webcam::operator-, webcam::dot;
 
 constexpr double kFps = 30;
 constexpr int kSettleFrames = 15;    // before any measurement: the reader finds the hand, filters settle
@@ -39,16 +40,6 @@ constexpr float kTremorPx = 0.3f;  // a held hand's tremor at 40 cm, about 0.25 
 constexpr double kTremorHz = 8;
 const Vector kRest{0, 200, 100};
 constexpr double kAimMm = 1;  // a still palm's jitter, RMS
-
-Vector operator-(Vector a, Vector b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-Vector operator+(Vector a, Vector b) {
-    return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-float dot(Vector a, Vector b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
 
 // The filter of earlier versions: a fixed share of a small change, all of a large one.
 class BeforeFilter {
@@ -322,10 +313,8 @@ std::optional<double> lag(const Hands& v, const Motion& m) {
     return *reading - *picture;
 }
 
-double median(std::vector<double> v) {
-    if (v.empty()) return NAN;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+double median(const std::vector<double>& v) {  // NaN for none
+    return v.empty() ? NAN : bench::spreadOf(v).median;
 }
 
 // Every photo's readings, kept to be smoothed each way.

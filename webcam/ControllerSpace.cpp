@@ -10,9 +10,25 @@
 
 namespace webcam {
 
-namespace {
-
 using Leap::Vector;
+
+Vector operator+(Vector a, Vector b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+Vector operator-(Vector a, Vector b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vector operator*(Vector a, float s) {
+    return {a.x * s, a.y * s, a.z * s};
+}
+float dot(Vector a, Vector b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+float length(Vector a) {
+    return std::sqrt(dot(a, a));
+}
+
+namespace {
 
 constexpr float kFocalPerWidth = 0.78f;  // 0.5 / tan(65° / 2)
 constexpr float kRestHeightMm = 200.0f;
@@ -44,21 +60,6 @@ constexpr int kCentringFrames = 10;  // a new hand's first readings settle withi
 const Vector kRest{0, kRestHeightMm, kRestDepthMm};
 constexpr int kWrist = 0, kIndexBase = 5, kMiddleBase = 9, kRingBase = 13, kLittleBase = 17;
 
-Vector operator+(Vector a, Vector b) {
-    return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-Vector operator-(Vector a, Vector b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-Vector operator*(Vector a, float s) {
-    return {a.x * s, a.y * s, a.z * s};
-}
-float dot(Vector a, Vector b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-float length(Vector a) {
-    return std::sqrt(dot(a, a));
-}
 Vector cross(Vector a, Vector b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }

@@ -14,6 +14,13 @@ namespace webcam {
 // The camera's focal length in pixels for an image this wide: a common webcam's field of about 65°.
 float focalLengthPx(int imageWidth);
 
+// Arithmetic on the controller's vectors.
+Leap::Vector operator+(Leap::Vector a, Leap::Vector b);
+Leap::Vector operator-(Leap::Vector a, Leap::Vector b);
+Leap::Vector operator*(Leap::Vector a, float s);
+float dot(Leap::Vector a, Leap::Vector b);
+float length(Leap::Vector a);
+
 // The rest pose is held this far from the camera.
 constexpr float kRestDistanceMm = 400.0f;
 
