@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -26,6 +27,12 @@ constexpr size_t kMaxDim = 1 << 16;
 constexpr size_t kMaxElements = 1 << 26;
 constexpr size_t kMaxRank = 4;
 constexpr size_t kExtraFloats = XNN_EXTRA_BYTES / sizeof(float);  // XNNPACK may read past an array's end
+// Bounds on a whole graph, each tensor being bounded on its own: a file of a few kilobytes can still
+// ask for gigabytes or for minutes a frame. The hand models need at most 4 MB alive, 331 million
+// multiply-adds and 1.3 million pointers.
+constexpr double kMaxLiveBytes = 64.0 * (1 << 20);    // the computed tensors alive at once
+constexpr double kMaxMultiplyAdds = 2e9;              // one run, elementwise steps counted as one
+constexpr double kMaxIndirection = 16e6;             // output pixels x kernel taps: XNNPACK's pointers
 
 using Shape = TfliteModel::Shape;
 
@@ -137,6 +144,7 @@ private:
         const Shape& dims = shape(t);  // the index checked
         if (!computed_[size_t(t)])
             throw Refused{"tensor " + std::to_string(t) + " read before it is computed"};
+        lastRead_[size_t(t)] = op_;
         return valueAs(t, dims);
     }
     uint32_t weights(int32_t t, const Shape& dims) {
@@ -158,6 +166,16 @@ private:
         if (s != xnn_status_success) throw Refused{std::string("XNNPACK refused the ") + what};
     }
     void addOperator(const tflite::Operator& op, tflite::BuiltinOperator code);
+    // What an operator costs a run: its multiply-adds, and the pointers of its indirection buffer.
+    void costs(double multiplyAdds, double indirection = 0) {
+        multiplyAdds_ += multiplyAdds;
+        indirection_ += indirection;
+    }
+    // XNNPACK keeps a value nothing reads in no buffer, yet still runs the operator that writes it.
+    void checkEveryValueRead(int32_t input) const;
+    void checkBudgets() const;
+
+    static constexpr int kNone = -1;
 
     const tflite::Model& model_;
     xnn_subgraph_t graph_;
@@ -165,6 +183,10 @@ private:
     std::vector<Shape> shapes_;
     std::vector<bool> defined_, computed_, external_, assembled_;
     std::vector<const float*> constant_;
+    // By operator index: who writes each computed tensor, and the last that reads it.
+    std::vector<int> producer_, lastRead_;
+    int op_ = 0;
+    double multiplyAdds_ = 0, indirection_ = 0;
 };
 
 const flatbuffers::Vector<uint8_t>* Builder::bytes(int32_t t) const {
@@ -193,6 +215,8 @@ void Builder::readTensors() {
     external_.assign(shapes_.size(), false);
     assembled_.assign(shapes_.size(), false);
     constant_.assign(shapes_.size(), nullptr);
+    producer_.assign(shapes_.size(), kNone);
+    lastRead_.assign(shapes_.size(), kNone);
 }
 
 uint32_t Builder::valueAs(int32_t t, const Shape& dims) {
@@ -233,6 +257,7 @@ uint32_t Builder::produce(int32_t t, const Shape& computed, const Shape* defineA
     const Shape& dims = defineAs ? *defineAs : computed;
     define(dims, nullptr, uint32_t(i), external_[i] ? XNN_VALUE_FLAG_EXTERNAL_OUTPUT : 0);
     computed_[i] = defined_[i] = true;
+    producer_[i] = op_;
     return uint32_t(i);
 }
 
@@ -254,6 +279,8 @@ void Builder::build(const Shape& input, const std::vector<Shape>& outputs,
     for (flatbuffers::uoffset_t k = 0; k < outs->size(); ++k) {
         if (shape(outs->Get(k)) != outputs[k])
             throw Refused{"not the expected model (output " + std::to_string(k) + ")"};
+        // Two external values on one buffer: XNNPACK would take it as one, then abort.
+        if (external_[size_t(outs->Get(k))]) throw Refused{"an output named twice"};
         external_[size_t(outs->Get(k))] = true;
     }
 
@@ -300,7 +327,9 @@ void Builder::build(const Shape& input, const std::vector<Shape>& outputs,
     const int32_t in = ins->Get(0);
     define(input, nullptr, uint32_t(in), XNN_VALUE_FLAG_EXTERNAL_INPUT);
     computed_[size_t(in)] = defined_[size_t(in)] = true;
+    producer_[size_t(in)] = 0;
     for (flatbuffers::uoffset_t n = 0; n < ops->size(); ++n) {
+        op_ = int(n);
         const auto* op = ops->Get(n);
         const auto* code = codes->Get(op->opcode_index());
         const auto builtin =
@@ -319,6 +348,50 @@ void Builder::build(const Shape& input, const std::vector<Shape>& outputs,
             throw Refused{"an output that nothing computes"};
         externalOutputs.push_back(uint32_t(t));
     }
+    checkEveryValueRead(in);
+    checkBudgets();
+}
+
+void Builder::checkEveryValueRead(int32_t input) const {
+    for (size_t t = 0; t < shapes_.size(); ++t)
+        if (producer_[t] != kNone && lastRead_[t] == kNone && !external_[t])
+            throw Refused{int32_t(t) == input ? "an input that nothing reads"
+                                              : "tensor " + std::to_string(t) + " is computed but never read"};
+}
+
+std::string megabytes(double bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f MB", bytes / (1 << 20));
+    return text;
+}
+
+std::string millions(double n) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f million", n / 1e6);
+    return text;
+}
+
+void Builder::checkBudgets() const {
+    // Bytes of the computed tensors alive after each operator: from the one that writes a tensor to
+    // the last that reads it, or to the end for what the caller reads.
+    const int end = int(subgraph().operators()->size());
+    std::vector<double> change(size_t(end) + 1, 0.0);
+    for (size_t t = 0; t < shapes_.size(); ++t) {
+        if (producer_[t] == kNone) continue;
+        const double bytes = double(elements(shapes_[t])) * sizeof(float);
+        change[size_t(producer_[t])] += bytes;
+        change[size_t(external_[t] ? end : std::max(lastRead_[t], producer_[t]) + 1)] -= bytes;
+    }
+    double alive = 0, mostAlive = 0;
+    for (double c : change) mostAlive = std::max(mostAlive, alive += c);
+    const auto over = [](const char* what, double need, double budget, std::string (*unit)(double)) {
+        if (need > budget)
+            throw Refused{std::string(what) + " need " + unit(need) + ", " + unit(need - budget) +
+                          " over the budget of " + unit(budget)};
+    };
+    over("the tensors alive at once", mostAlive, kMaxLiveBytes, megabytes);
+    over("a run's multiply-adds", multiplyAdds_, kMaxMultiplyAdds, millions);
+    over("the convolutions' indirection pointers", indirection_, kMaxIndirection, millions);
 }
 
 void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator code) {
@@ -376,6 +449,8 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const auto [h, v] = window(x, w, *o);
             const Clamp c = clampOf(o->fused_activation_function());
             const uint32_t input = computed(in[0]), filter = weights(in[1], w), b = bias(2, w[0]);
+            const double pixels = double(h.out) * double(v.out), taps = double(w[1]) * double(w[2]);
+            costs(pixels * taps * double(w[0]) * double(x[3]), pixels * taps);
             check(xnn_define_convolution_2d(
                       graph_, uint32_t(h.before), uint32_t(v.after), uint32_t(h.after), uint32_t(v.before),
                       uint32_t(w[1]), uint32_t(w[2]), uint32_t(o->stride_h()), uint32_t(o->stride_w()),
@@ -396,6 +471,8 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const auto [h, v] = window(x, w, *o);
             const Clamp c = clampOf(o->fused_activation_function());
             const uint32_t input = computed(in[0]), filter = weights(in[1], w), b = bias(2, w[3]);
+            const double pixels = double(h.out) * double(v.out), taps = double(w[1]) * double(w[2]);
+            costs(pixels * taps * double(w[3]), pixels * taps);
             check(xnn_define_depthwise_convolution_2d(
                       graph_, uint32_t(h.before), uint32_t(v.after), uint32_t(h.after), uint32_t(v.before),
                       uint32_t(w[1]), uint32_t(w[2]), uint32_t(o->stride_h()), uint32_t(o->stride_w()),
@@ -415,6 +492,9 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             // Padded taps must not count as zeros: TensorFlow's own padding rule does that.
             const uint32_t flags =
                 o->padding() == tflite::Padding_SAME ? XNN_FLAG_TENSORFLOW_SAME_PADDING : 0;
+            const double pixels = double(h.out) * double(v.out);
+            const double taps = double(o->filter_height()) * double(o->filter_width());
+            costs(pixels * taps * double(x[3]), pixels * taps);
             check(xnn_define_max_pooling_2d(graph_, 0, 0, 0, 0, uint32_t(o->filter_height()),
                                             uint32_t(o->filter_width()), uint32_t(o->stride_h()),
                                             uint32_t(o->stride_w()), 1, 1, c.min, c.max, computed(in[0]),
@@ -436,6 +516,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             }
             const Clamp c = clampOf(o ? o->fused_activation_function() : tflite::ActivationFunctionType_NONE);
             const uint32_t x = computed(in[0]), y = computed(in[1]);
+            costs(double(elements(sum)));
             check(xnn_define_add2(graph_, c.min, c.max, x, y, produce(out, sum), 0), "an addition");
             return;
         }
@@ -450,6 +531,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
                 throw Refused{"options this runtime does not take"};
             const Clamp c = clampOf(o ? o->fused_activation_function() : tflite::ActivationFunctionType_NONE);
             const uint32_t input = computed(in[0]), filter = weights(in[1], w), b = bias(2, w[0]);
+            costs(double(elements(x)) * double(w[0]));
             check(xnn_define_fully_connected(graph_, c.min, c.max, input, filter, b,
                                              produce(out, {elements(x) / w[1], w[0]}),
                                              XNN_FLAG_TENSORFLOW_RESHAPE_2D),
@@ -459,6 +541,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
         case tflite::BuiltinOperator_LOGISTIC: {
             arity(1, 1);
             const uint32_t x = computed(in[0]);
+            costs(double(elements(shape(in[0]))));
             check(xnn_define_sigmoid(graph_, x, produce(out, shape(in[0])), 0), "a logistic");
             return;
         }
@@ -472,6 +555,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const Shape pooled{1, 1, 1, x[3]};
             const Shape declared = o && o->keep_dims() ? pooled : Shape{1, x[3]};
             const uint32_t input = computed(in[0]);
+            costs(double(elements(x)));
             check(xnn_define_global_average_pooling_2d(graph_, -std::numeric_limits<float>::infinity(),
                                                        std::numeric_limits<float>::infinity(), input,
                                                        produce(out, declared, &pooled), 0),
@@ -485,6 +569,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const Shape& slope = shape(in[1]);
             if (elements(slope) != x[3] || slope.back() != x[3]) throw Refused{"a slope that does not fit"};
             const uint32_t input = computed(in[0]), s = weights(in[1], {x[3]});
+            costs(double(elements(x)));
             check(xnn_define_prelu(graph_, input, s, produce(out, x), 0), "a PReLU");
             return;
         }
@@ -502,6 +587,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
                 padded[d] = x[d] + before[d] + after[d];
             }
             const uint32_t input = computed(in[0]);
+            costs(double(elements(padded)));
             check(xnn_define_static_constant_pad(graph_, before.data(), after.data(), 0, input,
                                                  produce(out, padded), 0),
                   "a padding");
@@ -512,6 +598,7 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             const Shape& y = shape(out);
             if (elements(y) != elements(shape(in[0]))) throw Refused{"a reshape to another size"};
             const uint32_t input = computed(in[0]);
+            costs(double(elements(y)));
             check(xnn_define_static_reshape(graph_, y.size(), y.data(), input, produce(out, y), 0),
                   "a reshape");
             return;
@@ -531,6 +618,9 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
                                    : halfPixel ? 0
                                                : XNN_FLAG_TENSORFLOW_LEGACY_MODE;
             const uint32_t input = computed(in[0]);
+            // Four source pixels blended into each output pixel, through four pointers.
+            const double pixels = double(size[0]) * double(size[1]);
+            costs(4 * pixels * double(x[3]), 4 * pixels);
             check(xnn_define_static_resize_bilinear_2d(
                       graph_, size_t(size[0]), size_t(size[1]), input,
                       produce(out, {1, size_t(size[0]), size_t(size[1]), x[3]}), flags),
@@ -538,8 +628,10 @@ void Builder::addOperator(const tflite::Operator& op, tflite::BuiltinOperator co
             return;
         }
         case tflite::BuiltinOperator_CONCATENATION:
-            for (int32_t part : in)
+            for (int32_t part : in) {
                 if (!computed_[size_t(part)]) throw Refused{"a concatenation of values not computed"};
+                lastRead_[size_t(part)] = op_;
+            }
             if (computed_[size_t(out)] || bytes(out)) throw Refused{"a tensor written twice"};
             computed_[size_t(out)] = true;  // its inputs wrote it
             return;
