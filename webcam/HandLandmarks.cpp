@@ -97,6 +97,7 @@ std::string HandLandmarks::load(const std::string& path) {
 
 std::optional<LandmarkReading> HandLandmarks::read(const cv::Mat& bgr, const HandRegion& region) {
     if (!(region.side > 1) || !std::isfinite(region.centre.x) || !std::isfinite(region.centre.y)) return {};
+    if (bgr.cols > kMaxWarpedSide || bgr.rows > kMaxWarpedSide) return {};
     // Crop pixel (u, v) -> source pixel: the region's axes scaled to its side.
     const float k = region.side / kSide;
     const float c = std::cos(region.rotation) * k, s = std::sin(region.rotation) * k;

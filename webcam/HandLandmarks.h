@@ -15,6 +15,9 @@ namespace webcam {
 struct Palm;
 using Landmarks = std::array<Point3, kLandmarks>;
 
+// OpenCV's warps take a source below SHRT_MAX pixels a side, and throw on a larger one.
+constexpr int kMaxWarpedSide = 32766;
+
 // A square in the source image: centre and side in pixels; rotation in radians clockwise on screen,
 // 0 with the fingers pointing up.
 struct HandRegion {

@@ -46,6 +46,12 @@ std::optional<LandmarkReading> HandReader::lookAt(const cv::Mat& bgr, const Palm
 std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
     searched_ = false;
     view_.reset();
+    refusal_.clear();
+    if (frame.cols > kMaxWarpedSide || frame.rows > kMaxWarpedSide) {
+        refusal_ = "a frame of " + std::to_string(frame.cols) + "x" + std::to_string(frame.rows) +
+                   " pixels is larger than the reader takes (" + std::to_string(kMaxWarpedSide) + " a side)";
+        return {};
+    }
     if (!error_.empty() || frame.empty() || frame.depth() != CV_8U) return {};
     const cv::Mat* bgr = &frame;
     if (frame.channels() != 3) {

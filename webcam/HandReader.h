@@ -50,12 +50,14 @@ public:
     void forget() { tracked_.reset(); }
     // Empty when the last read() saw no hand.
     const std::optional<ReaderView>& lastView() const { return view_; }
+    // Why the last read() could not look at its frame at all, or "".
+    const std::string& refusal() const { return refusal_; }
 
 private:
     // The landmarks around a detected palm if the landmark model confirms a hand there.
     std::optional<LandmarkReading> lookAt(const cv::Mat& bgr, const Palm& palm, HandRegion& crop);
 
-    std::string error_;
+    std::string error_, refusal_;
     PalmDetector detector_;
     HandLandmarks landmarks_;
     std::optional<HandRegion> tracked_;

@@ -45,7 +45,9 @@ void text(cv::Mat& canvas, const std::string& s, int line, const cv::Scalar& col
 cv::Mat draw(const PreviewFrame& f, const PreviewStatus& status, cv::Size source) {
     const double scale =
         std::min({1.0, double(kMaxWidth) / source.width, double(kMaxHeight) / source.height});
-    const cv::Size shown(int(std::lround(source.width * scale)), int(std::lround(source.height * scale)));
+    // A side of a very wide or tall picture would round to nothing.
+    const cv::Size shown(std::max(1, int(std::lround(source.width * scale))),
+                         std::max(1, int(std::lround(source.height * scale))));
     cv::Mat canvas(shown.height + kBand, shown.width, CV_8UC3, kBandColour);
     cv::Mat top = canvas(cv::Rect({0, 0}, shown));
     if (f.picture.empty()) {

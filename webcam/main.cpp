@@ -9,7 +9,9 @@
 #include <cstring>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/core/utility.hpp>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "app/DataFiles.h"
 #include "tracker/Protocol.h"
@@ -190,10 +192,14 @@ int main(int argc, char** argv) {
     HandCentring centring;
     CameraFrame frame;
     int64_t dropped = 0;
-    for (int64_t id = 1; capture->next(frame, stopRequested); ++id) {
+    bool saidRefusal = false, saidSkipped = false;
+    // One frame read, served and shown; an exit code once the run is to end.
+    const auto serve = [&](int64_t id) -> std::optional<int> {
         const int64_t start = nowUs();
         std::optional<ControllerHand> seen;
         const auto sighting = reader.read(frame.image);
+        if (!reader.refusal().empty() && !std::exchange(saidRefusal, true))
+            consoleLine(reader.refusal() + "; such frames show no hand");
         if (sighting) seen = toControllerSpace(*sighting, frame.image.cols, frame.image.rows);
         std::optional<ControllerHand> hand = filter.next(seen, frame.timestampUs);
         if (!o.fixedRest) hand = centring.next(hand, frame.timestampUs);
@@ -209,7 +215,16 @@ int main(int argc, char** argv) {
             const int delivered = int(1 + capture->dropped() - dropped);
             dropped = capture->dropped();
             const auto& view = reader.lastView();
-            if (!preview->show({frame.image, frame.timestampUs, delivered, readerMs, view, hand})) break;
+            if (!preview->show({frame.image, frame.timestampUs, delivered, readerMs, view, hand})) return 0;
+        }
+        return std::nullopt;
+    };
+    for (int64_t id = 1; capture->next(frame, stopRequested); ++id) {
+        try {
+            if (const auto end = serve(id)) return *end;
+        } catch (const cv::Exception& e) {  // a picture no check here foresaw: the service goes on
+            if (!std::exchange(saidSkipped, true))
+                consoleLine("skipped a frame that OpenCV cannot take (" + e.err + "); others like it go without a line");
         }
     }
     return 0;
