@@ -8,10 +8,20 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <string_view>
 
 #include "app/DataFiles.h"
 #include "app/FrameTime.h"
 #include "camera/HandControl.h"
+#include "tracker/Console.h"
+
+namespace {
+void printImporterLine(const char* message, char*) {
+    std::string_view line(message);
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    std::printf("%s\n", Leap::printable(line, Leap::kWholeLine).c_str());
+}
+}  // namespace
 
 App::App() {
     running = true;
@@ -53,7 +63,9 @@ bool App::init() {
         return false;
     }
 
-    aiLogStream stream = aiGetPredefinedLogStream(aiDefaultLogStream_STDOUT, nullptr);
+    // Standard output, as the predefined stream would write it, but made printable: the importer's
+    // lines name the file, whose name may hold anything.
+    aiLogStream stream{printImporterLine, nullptr};
     aiAttachLogStream(&stream);
 
     // The working directory's files first; installed, the program starts anywhere. The build tree's

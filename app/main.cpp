@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/App.h"
+#include "tracker/Console.h"
 
 namespace {
 constexpr const char* kUsage =
@@ -102,7 +103,7 @@ extern "C" const char* __asan_default_options() {
 int main(int argc, char** argv) {
     const Options options = parse(argc, argv);
     if (!options.error.empty()) {
-        std::fprintf(stderr, "handview: %s\n", options.error.c_str());
+        Leap::printConsoleLine(options.error);
         std::fputs(kUsage, stderr);
         return kUsageError;
     }

@@ -8,11 +8,16 @@
 #include <utility>
 
 #include "render/ModelFile.h"
+#include "tracker/Console.h"
+
+using Leap::kWholeLine;
+using Leap::printable;
 
 void OglMesh::load(GLuint program, const char* path) {
     scene = aiImportFile(path, kImportFlags);
     if (scene == nullptr) {
-        std::printf("Could not import %s: %s\n", path, aiGetErrorString());
+        std::printf("Could not import %s: %s\n", printable(path, kWholeLine).c_str(),
+                    printable(aiGetErrorString(), kWholeLine).c_str());
         std::fflush(stdout);
     } else if (!sceneHasMeshes(scene)) {
         std::printf("No meshes. Not good.\n");
@@ -32,7 +37,7 @@ void OglMesh::loadModel(GLuint program, const char* model) {
 bool OglMesh::replaceModel(const char* model) {
     ModelImport imported = importModel(model);
     if (imported.scene == nullptr) {
-        std::fprintf(stderr, "handview: %s\n", imported.error.c_str());
+        Leap::printConsoleLine(imported.error);
         return false;
     }
     if (!sceneHasMeshes(imported.scene)) {
@@ -47,7 +52,8 @@ bool OglMesh::replaceModel(const char* model) {
     use(imported.flags, std::move(imported.parts));
     size_t triangles = 0;
     for (const OglMeshPart& part : parts) triangles += part.indexBuffer.indices.size() / 3;
-    std::printf("Loaded %s: %zu parts, %zu triangles, imported in %.3f s, scaled by %g\n", model, parts.size(), triangles,
+    std::printf("Loaded %s: %zu parts, %zu triangles, imported in %.3f s, scaled by %g\n",
+                printable(model, kWholeLine).c_str(), parts.size(), triangles,
                 imported.seconds, scale);
     std::fflush(stdout);
     return true;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/DataFiles.h"
+#include "tracker/Console.h"
 
 namespace {
 // The driver's log of a shader or program, fetched with the length it reports.
@@ -40,7 +41,7 @@ std::string readSourceFile(const char* path) {
 void OglShader::compile(const char* path, GLenum type) {
     shader = glCreateShader(type);
     const std::string text = readSourceFile(path);
-    std::printf("Compiling shader : %s\n", path);
+    std::printf("Compiling shader : %s\n", Leap::printable(path, Leap::kWholeLine).c_str());
     const char* source = text.c_str();
     glShaderSource(shader, 1, &source, nullptr);
     glCompileShader(shader);

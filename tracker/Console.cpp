@@ -22,7 +22,7 @@ size_t printableLength(std::string_view text, size_t i) {
 }  // namespace
 
 void printConsoleLine(const std::string& text) {
-    std::fprintf(stderr, "handview: %s\n", text.c_str());
+    std::fprintf(stderr, "handview: %s\n", printable(text, kWholeLine).c_str());
     std::fflush(stderr);
 }
 

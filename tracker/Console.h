@@ -8,12 +8,15 @@
 
 namespace Leap {
 
-// Prefixes "handview: " and ends the line.
+// Prefixes "handview: " and ends the line; the text is made printable() whole, so that a name from
+// outside in it cannot break the line or drive the terminal.
 void printConsoleLine(const std::string& text);
 
 // Text from a stream or a file as a console line may show it: on one line, control characters
 // and broken UTF-8 as \xNN, cut after `most` bytes with "...", so it cannot drive the terminal.
 std::string printable(std::string_view text, size_t most = 80);
+// As much as a line takes: a path name of the longest kind, each byte escaped.
+constexpr size_t kWholeLine = 4 * 4096;
 
 // One line per kind of problem until a good frame re-arms them, and never more than kMaxPerKind
 // of a kind, so a flapping stream cannot flood. `print` writes a line (another program's prefix).

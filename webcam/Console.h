@@ -5,7 +5,7 @@
 
 namespace webcam {
 
-// "handview-camera: " and the text on standard error, as one line.
+// "handview-camera: " and the text on standard error, as one line, whatever names it holds.
 void consoleLine(const std::string& text);
 
 }  // namespace webcam

@@ -67,9 +67,9 @@ def same(x, y):
 
 def wait_until(condition, limit=TIMEOUT):
     end = time.time() + limit
-    while not condition() and time.time() < end and proc.poll() is None:
+    while not (met := condition()) and time.time() < end and proc.poll() is None:
         time.sleep(0.05)
-    return condition()
+    return met or condition()
 
 
 work = tempfile.mkdtemp(prefix="handview-")
@@ -205,6 +205,10 @@ if proc.returncode != int(a.exit):
     fail("exit code %d, not %s" % (proc.returncode, a.exit))
 failures += ["standard output does not match " + p for p in a.out if not re.search(p, out, re.S)]
 failures += ["standard output matches " + p for p in a.no_out if re.search(p, out, re.S)]
+try:  # whatever a case feeds in, nothing reaches the console that a terminal would obey
+    re.search("[\x00-\x08\x0b-\x1f\x7f-\x9f]", b"".join(list(streams.values())[:2]).replace(b"\r\n", b"\n").decode()) and fail("a control character reached the console")
+except UnicodeDecodeError:
+    fail("broken UTF-8 reached the console")
 if not re.search(a.err or "^$", err, re.S) or re.search("ERROR: (Address|Leak)Sanitizer|runtime error:", out + err):
     fail("standard error: not as expected, or a sanitizer report")
 if failures:
