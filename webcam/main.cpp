@@ -1,7 +1,5 @@
 // handview-camera: a webcam, a video or an image sequence as a hand-tracking service, serving the
 // tracking protocol (version 6) that the viewer reads, or writing its frames as a recording.
-#include <sys/stat.h>
-
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -34,16 +32,12 @@ extern "C" void requestStop(int) {
     stopRequested = true;
 }
 
-// HANDVIEW_MODELS wins; then the source tree's, for a build-tree program; then the installed copy.
+// HANDVIEW_MODELS wins; then the installed copy, for an installed program; else the source tree's.
 std::string modelDirectory() {
     const char* chosen = std::getenv("HANDVIEW_MODELS");
     if (chosen && *chosen) return chosen;
-    struct stat status {};
     const std::string installed = installedDataDirectory();
-    const bool source = HANDVIEW_MODELS_FROM_SOURCE && stat(HANDVIEW_WEBCAM_MODELS, &status) == 0 && S_ISDIR(status.st_mode);
-    if (source || installed.empty())
-        return HANDVIEW_WEBCAM_MODELS;
-    return installed + "models";
+    return installed.empty() ? HANDVIEW_WEBCAM_MODELS : installed + "models";
 }
 
 // The libraries a bug report needs: OpenCV as loaded; XNNPACK as built, since it cannot say.
