@@ -84,13 +84,11 @@ TEST(CommandLine, BothProgramsTakeOneSyntaxAndNameTheOptionOnMisuse) {
         std::string error;
         if (words[0] == "handview") {
             const Options o = parseOptions(int(argv.size()), argv.data());
-            shown << (o.model ? o.model : "-") << ' ' << o.windowWidth << 'x' << o.windowHeight << ' ' << o.help << o.version;
-            error = o.error;
+            error = o.error, shown << (o.model ? o.model : "-") << ' ' << o.windowWidth << 'x' << o.windowHeight << ' ' << o.help << o.version;
         } else {
             const webcam::Options o = webcam::parseOptions(int(argv.size()), argv.data());
-            shown << o.camera << ' ' << (o.video ? o.video : "-") << ' ' << o.port << ' ' << o.toStdout
-                  << (o.models.landmarks == webcam::ModelSize::full) << o.preview << o.fixedRest << o.help << o.version;
-            error = o.error;
+            error = o.error, shown << o.camera << ' ' << (o.video ? o.video : "-") << ' ' << o.port << ' ' << o.toStdout
+                                   << (o.models.landmarks == webcam::ModelSize::full) << o.preview << o.fixedRest << o.help << o.version;
         }
         EXPECT_EQ(error.empty() ? shown.str() : error, read) << line;
     }
