@@ -12,5 +12,4 @@ else:
     bad = [doc + ": " + link + " leads nowhere" for doc in ["README.md", *glob.glob("docs/**/*.md", root_dir=first, recursive=True)]
            for link in re.findall(r"\]\(([^)\s#]+)", open(os.path.join(first, doc)).read())
            if not re.match("[a-z]+:", link) and not os.path.exists(os.path.join(first, os.path.dirname(doc), link))]
-print("\n".join(bad))
-sys.exit(1 if bad else 0)
+sys.exit("\n".join(bad) or None)

@@ -7,9 +7,7 @@ set -eo pipefail
 name=$(basename "$1")
 help=$("$1" -h | grep -oE -- '(^| )--?[a-zA-Z][a-z-]*|HANDVIEW_[A-Z_]+' | tr -d ' ' | sort -u)
 page=$(sed 's/\\-/-/g' "$2")
-for word in $help; do
-  grep -qF -- "$word" <<<"$page" || { echo "$2 lacks $word"; exit 1; }
-done
+for word in $help; do grep -qF -- "$word" <<<"$page" || { echo "$2 lacks $word"; exit 1; }; done
 [[ $("$1" -V | tr '\n' ' ') =~ ^$name\ $4\ (Assimp|OpenCV)\ [0-9.]+,\ (SDL|XNNPACK)\ [0-9] ]] || { echo "-V: $("$1" -V)"; exit 1; }
 said=$("$1" --frobnicate 2>&1) && status=0 || status=$?
 [[ $status == 2 && $said == "$name: unknown option --frobnicate; see $name --help" ]] || { echo "exit $status: $said"; exit 1; }
