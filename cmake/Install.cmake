@@ -14,7 +14,11 @@ install(DIRECTORY webcam/models/ DESTINATION ${data}/models
         FILES_MATCHING PATTERN "*.tflite" PATTERN "LICENSE*" PATTERN "README*")
 install(FILES packaging/handview.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/handview.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(DIRECTORY ${CMAKE_BINARY_DIR}/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor)  # the PNG sizes
+foreach(png IN LISTS HANDVIEW_ICONS)  # the PNG sizes, drawn from the SVG
+  file(RELATIVE_PATH size ${CMAKE_BINARY_DIR}/icons ${png})
+  get_filename_component(size ${size} DIRECTORY)
+  install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size})
+endforeach()
 install(FILES packaging/handview-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME handview.xml)
 foreach(program handview handview-camera)
   install(FILES packaging/handview.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
