@@ -85,7 +85,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # CPack indents the lines after the summary; an empty line parts paragraphs.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "hand-tracked 3D model viewer
 handview shows a 3D model (glTF, OBJ, STL, PLY, COLLADA, FBX, 3DS, 3MF, X3D,
-Blender and every other format Assimp imports) fitted into view, lit by one
+IFC and every other format Assimp imports) fitted into view, lit by one
 point light, and lets a hand steer it: three or more fingers fly and turn the
 camera, one or two move the light. It reads a hand-tracking controller's
 service, replays recorded hand sessions, or takes the hand from a webcam.
