@@ -12,6 +12,7 @@
 
 #include "app/DataFiles.h"
 #include "app/FrameTime.h"
+#include "app/WindowIcon.h"
 #include "camera/HandControl.h"
 #include "tracker/Console.h"
 
@@ -47,6 +48,7 @@ bool App::init() {
         std::fprintf(stderr, "Error: cannot create the window: %s\n", SDL_GetError());
         return false;
     }
+    setWindowIcon(window);
     if (SDL_GL_CreateContext(window) == nullptr) {
         std::fprintf(stderr, "Error: cannot create the OpenGL context: %s\n", SDL_GetError());
         return false;
@@ -68,8 +70,9 @@ bool App::init() {
     aiLogStream stream{printImporterLine, nullptr};
     aiAttachLogStream(&stream);
 
-    // The working directory's files first; installed, the program starts anywhere. The build tree's
-    // shaders serve a named model only, so that a working directory without them still says so.
+    // Installed, the program's own files and nothing from the working directory. In a build tree the
+    // working directory's; its shaders beside the executable serve a named model only, so that a
+    // working directory without them still says so.
     const std::string vertexPath = dataFilePath(kVertexShaderPath, modelPath != nullptr);
     const std::string fragmentPath = dataFilePath(kFragmentShaderPath, modelPath != nullptr);
     OglVertexShader vertexShader(vertexPath.c_str());

@@ -1,6 +1,7 @@
 // The data directories are found from the executable's own path, so any working directory works.
 #include "app/DataFiles.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -24,16 +25,15 @@ std::string nativePath(const char* path) {
 
 std::string installedDataDirectory() {
     const std::string directory = executableDirectory();
-    return directory.empty() ? directory : directory + "../share/handview/";
+    struct stat status {};
+    const std::string data = directory + "../share/handview/";
+    return !directory.empty() && stat(data.c_str(), &status) == 0 && S_ISDIR(status.st_mode) ? data : std::string();
 }
 
 std::string dataFilePath(const char* path, bool besideExecutable) {
-    if (std::ifstream(nativePath(path)).is_open()) return path;
-    const std::string build = besideExecutable ? executableDirectory() : std::string();
-    for (const std::string& directory : {build, installedDataDirectory()}) {
-        if (directory.empty()) continue;
-        const std::string candidate = directory + nativePath(path);
-        if (std::ifstream(candidate).is_open()) return candidate;
-    }
-    return path;
+    const std::string installed = installedDataDirectory();
+    if (!installed.empty()) return installed + nativePath(path);
+    if (std::ifstream(nativePath(path)).is_open() || !besideExecutable) return path;
+    const std::string build = executableDirectory() + nativePath(path);
+    return std::ifstream(build).is_open() ? build : path;
 }

@@ -5,83 +5,13 @@
 #include <assimp/version.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
 
 #include "app/App.h"
+#include "app/Options.h"
 #include "tracker/Console.h"
 
 namespace {
-constexpr const char* kUsage =
-    "usage: handview [--windowed[=WxH]] [MODEL]\n"
-    "Shows MODEL, in any format the installed Assimp imports, fitted into view; without it,\n"
-    "obj/shapes.obj from the working directory, else the installed default scene. Full screen at the\n"
-    "desktop resolution; a hand-tracking controller steers it.\n"
-    "  --windowed[=WxH]       a normal, resizable window, 1280x720 or W by H pixels; a model file\n"
-    "                         dropped on it replaces the model\n"
-    "  --version              the version of handview and of its libraries\n"
-    "  --help                 this text\n"
-    "Environment:\n"
-    "  HANDVIEW_TRACKER=none|ws://HOST:PORT/PATH   the tracking service (default ws://127.0.0.1:6437/v6.json)\n"
-    "  HANDVIEW_REPLAY=FILE   replay a hand session or recording instead\n"
-    "  HANDVIEW_FIXED_STEP_MS=N   a replay's frames N ms apart, whatever the frame rate\n"
-    "  HANDVIEW_RECORD=FILE   record the live stream\n"
-    "Keys: Escape quits. Three or more fingers fly the camera, one or two move the light.\n";
 constexpr int kUsageError = 2;
-constexpr int kDefaultWindowWidth = 1280;
-constexpr int kDefaultWindowHeight = 720;
-constexpr int kMaxWindowSide = 16384;  // pixels: beyond any GL viewport
-
-struct Options {
-    bool help = false;
-    bool version = false;
-    const char* model = nullptr;
-    int windowWidth = 0;  // 0: full screen
-    int windowHeight = 0;
-    std::string error;
-};
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// WxH, digits only.
-bool windowSize(const char* text, int& width, int& height) {
-    char* end = nullptr;
-    const long w = std::strtol(text, &end, 10);
-    if (!isDigit(text[0]) || *end != 'x' || !isDigit(end[1])) return false;
-    const long h = std::strtol(end + 1, &end, 10);
-    if (*end != '\0' || w < 1 || h < 1 || w > kMaxWindowSide || h > kMaxWindowSide) return false;
-    width = static_cast<int>(w);
-    height = static_cast<int>(h);
-    return true;
-}
-
-Options parse(int argc, char** argv) {
-    Options o;
-    int models = 0;
-    for (int i = 1; i < argc && o.error.empty(); ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--help") == 0) {
-            o.help = true;
-        } else if (std::strcmp(arg, "--version") == 0) {
-            o.version = true;
-        } else if (std::strcmp(arg, "--windowed") == 0) {
-            o.windowWidth = kDefaultWindowWidth;
-            o.windowHeight = kDefaultWindowHeight;
-        } else if (std::strncmp(arg, "--windowed=", 11) == 0) {
-            if (!windowSize(arg + 11, o.windowWidth, o.windowHeight))
-                o.error = std::string(arg) + " is not a size such as 1280x720 (1 to 16384 pixels a side)";
-        } else if (arg[0] == '-') {
-            o.error = std::string("unknown option ") + arg;
-        } else if (++models == 1) {
-            o.model = arg;
-        }
-    }
-    if (o.error.empty() && models > 1) o.error = "one model at most, not " + std::to_string(models) + " arguments";
-    return o;
-}
 
 void printVersion() {
     SDL_version sdl;
@@ -101,10 +31,9 @@ extern "C" const char* __asan_default_options() {
 #endif
 
 int main(int argc, char** argv) {
-    const Options options = parse(argc, argv);
+    const Options options = parseOptions(argc, argv);
     if (!options.error.empty()) {
-        Leap::printConsoleLine(options.error);
-        std::fputs(kUsage, stderr);
+        Leap::printConsoleLine(options.error + "; see handview --help");
         return kUsageError;
     }
     if (options.help || options.version) {

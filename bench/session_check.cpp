@@ -1,6 +1,6 @@
 // The shipped hand sessions replayed through the real tracker and hand control, in fixed steps at
 // 8, 30, 60 and 144 frames a second, as the viewer plays them: prints where each ends, and exits 1
-// unless the scene stays in view and each ends as README says. Run it after scripts/make-sessions.
+// unless the scene stays in view and each ends as docs/user/sessions.md says. Run it after scripts/make-sessions.
 // The flight: closer, turned about 40 degrees round the scene, looking further down, at any frame
 // rate. The light: swept left and right over the slab, in view, and left on its left side.
 // Usage: session_check [SESSIONS_DIR]   (default: tracker/sessions of this repository)

@@ -14,7 +14,48 @@ install(DIRECTORY webcam/models/ DESTINATION ${data}/models
         FILES_MATCHING PATTERN "*.tflite" PATTERN "LICENSE*" PATTERN "README*")
 install(FILES packaging/handview.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/handview.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+foreach(png IN LISTS HANDVIEW_ICONS)  # the PNG sizes, drawn from the SVG
+  file(RELATIVE_PATH size ${CMAKE_BINARY_DIR}/icons ${png})
+  get_filename_component(size ${size} DIRECTORY)
+  install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size})
+endforeach()
 install(FILES packaging/handview-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME handview.xml)
+foreach(program handview handview-camera)
+  install(FILES packaging/handview.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
+endforeach()
+
+# The build's date is its source's: the last commit's (or SOURCE_DATE_EPOCH's), so that two builds of
+# one commit are the same to the byte.
+set(HANDVIEW_COMMIT "")
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+  execute_process(COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 --format=%ct\ %h OUTPUT_VARIABLE commit
+                  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(commit)
+    separate_arguments(commit UNIX_COMMAND "${commit}")
+    list(GET commit 0 epoch)
+    list(GET commit 1 HANDVIEW_COMMIT)
+  else()
+    file(TIMESTAMP ${PROJECT_SOURCE_DIR}/CMakeLists.txt epoch "%s" UTC)
+  endif()
+  set(ENV{SOURCE_DATE_EPOCH} ${epoch})  # string(TIMESTAMP) reads it
+endif()
+string(TIMESTAMP HANDVIEW_DATE "%Y-%m-%d" UTC)
+string(TIMESTAMP HANDVIEW_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+set(HANDVIEW_BUILT_FROM "")
+if(HANDVIEW_COMMIT)
+  set(HANDVIEW_BUILT_FROM "\n  * Built from commit ${HANDVIEW_COMMIT}.")
+endif()
+
+# The software centres' entry: the desktop entry's file types are the ones it provides.
+file(STRINGS packaging/handview.desktop mime_line REGEX "^MimeType=")
+string(REGEX REPLACE "^MimeType=|;$" "" mime_types "${mime_line}")
+set(HANDVIEW_MEDIATYPES "")
+foreach(type IN LISTS mime_types)
+  string(APPEND HANDVIEW_MEDIATYPES "\n    <mediatype>${type}</mediatype>")
+endforeach()
+set(metainfo example.c_seed_4793e509.handview.metainfo.xml)
+configure_file(packaging/handview.metainfo.xml.in ${CMAKE_BINARY_DIR}/${metainfo} @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/${metainfo} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 set(CPACK_PACKAGE_CONTACT "Seed 4793e509 maintainers <maintainers@users.noreply.c-seed-4793e509.example>")
 # Manual pages and the changelog take the project's version, and go compressed as man and Debian
@@ -44,7 +85,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # CPack indents the lines after the summary; an empty line parts paragraphs.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "hand-tracked 3D model viewer
 handview shows a 3D model (glTF, OBJ, STL, PLY, COLLADA, FBX, 3DS, 3MF, X3D,
-Blender and every other format Assimp imports) fitted into view, lit by one
+IFC and every other format Assimp imports) fitted into view, lit by one
 point light, and lets a hand steer it: three or more fingers fly and turn the
 camera, one or two move the light. It reads a hand-tracking controller's
 service, replays recorded hand sessions, or takes the hand from a webcam.

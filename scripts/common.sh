@@ -10,6 +10,7 @@ HANDVIEW_PACKAGES=(
   libxnnpack-dev libpthreadpool-dev libflatbuffers-dev flatbuffers-compiler python3-numpy
   libgl1-mesa-dri libglx-mesa0 libegl-mesa0 libegl1
   xvfb xauth xdotool imagemagick desktop-file-utils
+  librsvg2-bin shared-mime-info bash-completion
 )
 
 # Installs only the packages that are not there yet, so a warm machine starts at once.

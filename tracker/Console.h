@@ -12,8 +12,9 @@ namespace Leap {
 // outside in it cannot break the line or drive the terminal.
 void printConsoleLine(const std::string& text);
 
-// Text from a stream or a file as a console line may show it: on one line, control characters
-// and broken UTF-8 as \xNN, cut after `most` bytes with "...", so it cannot drive the terminal.
+// Text from a stream or a file as a console line may show it: on one line, well-formed UTF-8 only,
+// every other byte and the C0 and C1 controls as \xNN, the bidirectional controls as \u{202E}, cut
+// after `most` bytes with "...", so it can neither drive the terminal nor reorder the line.
 std::string printable(std::string_view text, size_t most = 80);
 // As much as a line takes: a path name of the longest kind, each byte escaped.
 constexpr size_t kWholeLine = 4 * 4096;

@@ -1,4 +1,4 @@
-// What needs no display: camera, hand control, part building, shader text, fuzz corpus.
+// What needs no display: command lines, camera, hand control, part building, shader text, fuzz corpus.
 #include <assimp/cimport.h>
 #include <assimp/material.h>
 #include <assimp/scene.h>
@@ -8,12 +8,14 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <sstream>
 #include <tuple>
 
 #include "app/FrameTime.h"
+#include "app/Options.h"
 #include "camera/HandControl.h"
 #include "input/OisInput.h"
 #include "render/OglLight.h"
@@ -21,6 +23,7 @@
 #include "render/OglMesh.h"
 #include "render/OglShader.h"
 #include "tests/support/FakeHands.h"
+#include "webcam/Options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
@@ -52,6 +55,40 @@ fake::HandSpec hand(int fingers, Leap::Vector palm = {0, 200, 100}, Leap::Vector
     return made;
 }
 }  // namespace
+
+// Both programs' command lines: handview's read back as MODEL WxH help version (0 or 1), or its usage
+// error; handview-camera's usage errors (the end-to-end cases run it with good options of every kind).
+TEST(CommandLine, BothProgramsTakeOneSyntaxAndNameTheOptionOnMisuse) {
+    const std::pair<std::string, std::string> lines[] = {
+        {"handview --windowed=800x600 m.obj", "m.obj 800x600 00"},
+        {"handview m.obj --wind -V", "m.obj 1280x720 01"},  // options after operands, a unique prefix
+        {"handview -h -- -odd.obj", "-odd.obj 0x0 10"},     // -- ends the options
+        {"handview --windowed=0x5", "--windowed=0x5 is not a size such as 1280x720 (1 to 16384 pixels a side)"},
+        {"handview a.obj b.obj", "one model at most, not 2"},
+        {"handview -hx", "unknown option -x"},
+        {"handview --help=me", "--help takes no value"},
+        {"handview --\x1b[2J=1", R"(unknown option --\x1B[2J)"},  // shown as it cannot harm the terminal
+        {"handview-camera --port=65536", "--port takes a number from 0 to 65535, not 65536"},
+        {"handview-camera --camera 1 --video f", "--camera and --video exclude each other"},
+        {"handview-camera --landmarks huge", "--landmarks takes lite or full, not huge"},
+        {"handview-camera --p 1", "ambiguous option --p"},
+        {"handview-camera extra", "no arguments but options, not extra"}};
+    for (const auto& [line, read] : lines) {
+        std::istringstream split(line);
+        std::vector<std::string> words{std::istream_iterator<std::string>(split), {}};
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        std::ostringstream shown;
+        if (words[0] == "handview-camera") {
+            shown << webcam::parseOptions(int(argv.size()), argv.data()).error;
+        } else if (const Options o = parseOptions(int(argv.size()), argv.data()); !o.error.empty()) {
+            shown << o.error;
+        } else {
+            shown << (o.model ? o.model : "-") << ' ' << o.windowWidth << 'x' << o.windowHeight << ' ' << o.help << o.version;
+        }
+        EXPECT_EQ(shown.str(), read) << line;
+    }
+}
 
 TEST(Camera, LooksAtItsTargetUprightUntilPastTheVerticalAndStaysFinite) {
     const struct {

@@ -308,6 +308,10 @@ TEST(TrackerText, AddressesParseAndOutsideTextPrintsOnOneLine) {
         {"2.3.1+6 caf\xC3\xA9", "2.3.1+6 caf\xC3\xA9"},
         {"a\nb\r\x1b[2J\x7f", R"(a\x0Ab\x0D\x1B[2J\x7F)"},
         {"\xC2\x9B[1m \xFF \xE2\x82", R"(\xC2\x9B[1m \xFF \xE2\x82)"},  // a C1 control, broken UTF-8
+        // overlong forms, a surrogate, past U+10FFFF; the last of each length passes
+        {"\xE0\x80\x80 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80", R"(\xE0\x80\x80 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80)"},
+        {"\xDF\xBF \xEF\xBF\xBF \xF4\x8F\xBF\xBF a\xE2\x80\xAE" "b\xE2\x81\xA6 \xE2\x80\x8F",
+         "\xDF\xBF \xEF\xBF\xBF \xF4\x8F\xBF\xBF " R"(a\u{202E}b\u{2066} \u{200F})"},  // and the bidirectional controls
         {std::string(81, 'x'), std::string(80, 'x') + "..."}};
     for (const auto& [text, shown] : texts) EXPECT_EQ(printable(text), shown);
 }

@@ -1,0 +1,17 @@
+// The viewer's command line.
+#pragma once
+
+#include <string>
+
+extern const char* const kUsage;
+
+struct Options {
+    bool help = false;
+    bool version = false;
+    const char* model = nullptr;
+    int windowWidth = 0;  // 0: full screen
+    int windowHeight = 0;
+    std::string error;  // a usage error, naming the option
+};
+
+Options parseOptions(int argc, char** argv);
