@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,10 +13,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = "/dev/shm/model_fuzzer_" + std::to_string(getpid()) + ".tflite";
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return 0;
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), std::streamsize(size));
     using Shape = webcam::TfliteModel::Shape;
     const std::pair<Shape, std::vector<Shape>> models[] = {  // the landmarks', the palm detector's
         {{1, 224, 224, 3}, {{1, 63}, {1, 1}, {1, 1}, {1, 63}}},
