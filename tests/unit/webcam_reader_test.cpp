@@ -105,6 +105,7 @@ TEST(WebcamReader, ModelThatCannotBeLoadedIsOneLineNamingIt) {
         {[&](Grown& m) { at(m, 2, false, 0).shape[2] = 97; }, nullptr,
          "operator 2 (CONV_2D): an output of shape [1x112x97x24] where the operator gives [1x112x112x24]"},
         {[&](Grown& m) { at(m, 2, false, 0).buffer = 1u << 30; }, nullptr, "operator 2 (CONV_2D): a tensor's buffer index out of range"},
+        {[&](Grown& m) { at(m, 2, false, 0).shape.assign(4, 65536); }, nullptr, "a tensor's element count of 4294967296, over the limit of 67108864"},
         {[&](Grown& m) { at(m, 0, true, 0).buffer = at(m, 1, true, 0).buffer; }, nullptr,
          "operator 0 (DEQUANTIZE): a weight buffer of the wrong size"},
         {[](Grown& m) { m.operator_codes[0]->deprecated_builtin_code = tflite::BuiltinOperator_SOFTMAX; }, nullptr,
