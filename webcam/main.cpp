@@ -16,6 +16,8 @@
 #include "webcam/Capture.h"
 #include "webcam/Console.h"
 #include "webcam/ControllerSpace.h"
+#include "webcam/HandCentring.h"
+#include "webcam/HandFilter.h"
 #include "webcam/FrameMessage.h"
 #include "webcam/HandReader.h"
 #include "webcam/Options.h"

@@ -7,7 +7,8 @@
 #include <tuple>
 #include <vector>
 
-#include "webcam/ControllerSpace.h"
+#include "webcam/HandCentring.h"
+#include "webcam/HandFilter.h"
 
 using namespace webcam;
 
