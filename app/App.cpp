@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/DataFiles.h"
 #include "app/FrameTime.h"
 #include "app/WindowIcon.h"
 #include "camera/HandControl.h"
 #include "tracker/Console.h"
+#include "tracker/DataFiles.h"
 
 namespace {
 void printImporterLine(const char* message, char*) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "app/DataFiles.h"
+#include "tracker/DataFiles.h"
 #include "tracker/Protocol.h"
 #include "webcam/Capture.h"
 #include "webcam/Console.h"
