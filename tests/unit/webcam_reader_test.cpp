@@ -1,11 +1,14 @@
 // The hand reader on real photographs held still in front of the camera, and its models failing to load.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <numeric>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "webcam/HandReader.h"
 #include "webcam/TfliteModel.h"
@@ -58,6 +61,33 @@ TEST(WebcamReader, ReadsAStillPhotoWithinThreeFramesAndHoldsIt) {
     for (const cv::Mat& odd : {cv::Mat(2, 32767, CV_8UC3), cv::Mat(), cv::Mat(1, 1, CV_8UC3), cv::Mat(4, 9000, CV_8UC1, cv::Scalar(9)),
                                cv::Mat(64, 64, CV_8UC2), cv::Mat(64, 64, CV_32FC3)})
         EXPECT_FALSE(reader.read(odd)) << odd.size << " type " << odd.type();
+}
+
+// The runtime computes what an independent evaluation of the same files in numpy computes
+// (bench/tflite_numpy.py, its outputs kept by bench/hand_model_check --write): within 1e-3 of each
+// output's largest value, on a photo's letterboxed input.
+TEST(WebcamReader, ModelsComputeWhatTheNumpyEvaluationComputes) {
+    const std::string data = HANDVIEW_SOURCE_DIR "/tests/data/model-outputs/";
+    const std::tuple<const char*, size_t, std::vector<webcam::TfliteModel::Shape>> models[] = {
+        {"palm_detection_lite", 192, {{1, 2016, 18}, {1, 2016, 1}}}, {"hand_landmark_lite", 224, {{1, 63}, {1, 1}, {1, 1}, {1, 63}}}};
+    for (const auto& [name, side, outputs] : models) {
+        webcam::TfliteModel model;
+        ASSERT_EQ(model.load(std::string(HANDVIEW_WEBCAM_MODELS "/") + name + ".tflite", {1, side, side, 3}, outputs), "");
+        cv::Mat rgb;
+        cv::cvtColor(cv::imread(data + "five-" + std::to_string(side) + ".png"), rgb, cv::COLOR_BGR2RGB);
+        rgb.convertTo(cv::Mat(int(side), int(side), CV_32FC3, model.input()), CV_32F, 1 / 255.0);
+        ASSERT_TRUE(model.run());
+        std::ifstream numpy(data + "five." + name + ".f32", std::ios::binary);
+        for (size_t k = 0; k < outputs.size(); ++k) {
+            std::vector<float> expected(size_t(std::accumulate(outputs[k].begin(), outputs[k].end(), 1, std::multiplies<>())));
+            ASSERT_TRUE(numpy.read(reinterpret_cast<char*>(expected.data()), std::streamsize(expected.size() * 4))) << name;
+            float worst = 0, scale = 1e-6f;
+            for (size_t i = 0; i < expected.size(); ++i)
+                worst = std::max(worst, std::isnan(model.output(k)[i]) ? INFINITY : std::abs(model.output(k)[i] - expected[i])),
+                scale = std::max(scale, std::abs(expected[i]));
+            EXPECT_LE(worst, 1e-3f * scale) << name << " output " << k;
+        }
+    }
 }
 
 // The real landmark model grown by a convolution of our own (of `kernel` x `kernel` zeros, from
