@@ -6,6 +6,8 @@ namespace Leap {
 
 constexpr int kMostPointingFingers = 2;
 
-constexpr bool fingersFly(int extendedFingers) { return extendedFingers > kMostPointingFingers; }
+constexpr bool fingersFly(int extendedFingers) {
+    return extendedFingers > kMostPointingFingers;
+}
 
 }  // namespace Leap

@@ -21,7 +21,8 @@ HandFilter::HandFilter(const HandFilterSettings& s)
       direction_(s.turnCutoffHz, s.turnBeta, s.speedCutoffHz),
       tips_{{palm_, palm_, palm_, palm_, palm_}} {}
 
-std::optional<ControllerHand> HandFilter::next(const std::optional<ControllerHand>& seen, int64_t timestampUs) {
+std::optional<ControllerHand> HandFilter::next(const std::optional<ControllerHand>& seen,
+                                               int64_t timestampUs) {
     float seconds = static_cast<float>(timestampUs - lastUs_) * 1e-6f;
     lastUs_ = timestampUs;
     // A clock that stood still or stepped back: take a usual frame rather than divide by it.

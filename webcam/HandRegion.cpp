@@ -25,9 +25,9 @@ constexpr float kHandMargin = 1.4f;
 // A still hand must give a still crop: the landmark model's small errors would otherwise move, turn
 // and scale the crop a little every frame, and feed on themselves until the hand is lost. The crop
 // follows only changes beyond what the model reads well anyway.
-constexpr float kMoveTolerance = 0.05f;           // in crop sides
+constexpr float kMoveTolerance = 0.05f;             // in crop sides
 constexpr float kTurnTolerance = float(M_PI / 18);  // 10 degrees
-constexpr float kSizeTolerance = 0.2f;            // log of the size ratio: about 20 %
+constexpr float kSizeTolerance = 0.2f;              // log of the size ratio: about 20 %
 
 // The turn that brings the direction from `from` to `to` (image coordinates, y down) upright.
 float uprightRotation(cv::Point2f from, cv::Point2f to) {
@@ -52,7 +52,8 @@ HandRegion framedPalm(cv::Point2f centre, float rotation, float width, float hei
 
 HandRegion regionAroundPalm(const Palm& palm) {
     const cv::Point2f centre(palm.box.x + palm.box.width / 2, palm.box.y + palm.box.height / 2);
-    return framedPalm(centre, uprightRotation(palm.keypoints[0], palm.keypoints[2]), palm.box.width, palm.box.height);
+    return framedPalm(centre, uprightRotation(palm.keypoints[0], palm.keypoints[2]), palm.box.width,
+                      palm.box.height);
 }
 
 // Centred on the hand, and at least as large as around a detected palm, so that the crop does not
@@ -63,10 +64,12 @@ HandRegion regionAroundLandmarks(const Landmarks& lm) {
     r.rotation = uprightRotation({lm[0].x, lm[0].y}, {lm[9].x, lm[9].y});
     const float c = std::cos(r.rotation), s = std::sin(r.rotation);
     // Extents along the upright axes of the hand: all joints, and the palm's alone.
-    float lo[2] = {1e30f, 1e30f}, hi[2] = {-1e30f, -1e30f}, palmLo[2] = {1e30f, 1e30f}, palmHi[2] = {-1e30f, -1e30f};
+    float lo[2] = {1e30f, 1e30f}, hi[2] = {-1e30f, -1e30f}, palmLo[2] = {1e30f, 1e30f},
+          palmHi[2] = {-1e30f, -1e30f};
     for (int i = 0; i < kLandmarks; ++i) {
         const float u[2] = {lm[i].x * c + lm[i].y * s, -lm[i].x * s + lm[i].y * c};
-        const bool palm = std::find(std::begin(kPalmJoints), std::end(kPalmJoints), i) != std::end(kPalmJoints);
+        const bool palm =
+            std::find(std::begin(kPalmJoints), std::end(kPalmJoints), i) != std::end(kPalmJoints);
         for (int k = 0; k < 2; ++k) {
             lo[k] = std::min(lo[k], u[k]), hi[k] = std::max(hi[k], u[k]);
             if (palm) palmLo[k] = std::min(palmLo[k], u[k]), palmHi[k] = std::max(palmHi[k], u[k]);
