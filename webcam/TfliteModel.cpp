@@ -72,7 +72,8 @@ float halfToFloat(uint16_t h) {
 
 // `what` (a size, a count) within its limit; the message names both.
 void checkLimit(const std::string& what, int64_t value, size_t limit, int64_t least = 1) {
-    if (value < least) throw Refused{what + " of " + std::to_string(value) + ", below " + std::to_string(least)};
+    if (value < least)
+        throw Refused{what + " of " + std::to_string(value) + ", below " + std::to_string(least)};
     if (uint64_t(value) > limit)
         throw Refused{what + " of " + std::to_string(value) + ", over the limit of " + std::to_string(limit)};
 }
@@ -121,20 +122,24 @@ AxisPadding padAxis(size_t in, size_t kernel, size_t stride, size_t dilation, tf
 // The window of a convolution or a pooling over an NHWC image, checked: rows run down the image
 // (its height), columns across it (its width).
 struct Window {
-    size_t kernelHeight, kernelWidth, strideHeight, strideWidth, dilationHeight, dilationWidth;
+    size_t kernelHeight = 0, kernelWidth = 0, strideHeight = 0, strideWidth = 0, dilationHeight = 0,
+           dilationWidth = 0;
     AxisPadding rows, columns;
     double pixels() const { return double(rows.out) * double(columns.out); }
     double taps() const { return double(kernelHeight) * double(kernelWidth); }
 };
 
 Window checkWindow(const Shape& image, int32_t kernelHeight, int32_t kernelWidth, int32_t strideHeight,
-                   int32_t strideWidth, int32_t dilationHeight, int32_t dilationWidth, tflite::Padding padding) {
+                   int32_t strideWidth, int32_t dilationHeight, int32_t dilationWidth,
+                   tflite::Padding padding) {
     checkLimit("a kernel height", kernelHeight, kMaxWindow);
     checkLimit("a kernel width", kernelWidth, kMaxWindow);
     for (int32_t stride : {strideHeight, strideWidth}) checkLimit("a stride", stride, kMaxWindow);
     for (int32_t dilation : {dilationHeight, dilationWidth}) checkLimit("a dilation", dilation, kMaxWindow);
-    Window w{size_t(kernelHeight), size_t(kernelWidth),    size_t(strideHeight), size_t(strideWidth),
-             size_t(dilationHeight), size_t(dilationWidth), {},                   {}};
+    Window w;
+    w.kernelHeight = size_t(kernelHeight), w.kernelWidth = size_t(kernelWidth);
+    w.strideHeight = size_t(strideHeight), w.strideWidth = size_t(strideWidth);
+    w.dilationHeight = size_t(dilationHeight), w.dilationWidth = size_t(dilationWidth);
     w.rows = padAxis(image[1], w.kernelHeight, w.strideHeight, w.dilationHeight, padding);
     w.columns = padAxis(image[2], w.kernelWidth, w.strideWidth, w.dilationWidth, padding);
     return w;
@@ -180,7 +185,8 @@ private:
 
     // Checks shared by the visits.
     static void checkNumInputs(const tflite::Operator& op, size_t least, size_t most) {
-        if (op.inputs()->size() < least || op.inputs()->size() > most) throw Refused{"a wrong number of inputs"};
+        if (op.inputs()->size() < least || op.inputs()->size() > most)
+            throw Refused{"a wrong number of inputs"};
     }
     template <typename Options>
     static const Options& checkOptions(const Options* o) {
@@ -273,7 +279,8 @@ void Builder::readTensors() {
         for (int32_t d : *dims) {
             checkLimit("a tensor dimension", d, kMaxSide);
             shapes_[i].push_back(size_t(d));
-            checkLimit("a tensor's element count", int64_t(elements(shapes_[i])), kMaxElements);  // before it can wrap
+            checkLimit("a tensor's element count", int64_t(elements(shapes_[i])),
+                       kMaxElements);  // before it can wrap
         }
     }
     for (auto* flags : {&defined_, &computed_, &external_, &assembled_}) flags->assign(shapes_.size(), false);
@@ -287,12 +294,14 @@ void Builder::checkInterface(const Shape& input, const std::vector<Shape>& outpu
     const auto* outs = subgraph().outputs();
     if (!subgraph().operators() || !model_.operator_codes() || !ins || !outs)
         throw Refused{"no operators, inputs or outputs"};
-    if (ins->size() != 1 || shape(ins->Get(0)) != input || tensor(ins->Get(0)).type() != tflite::TensorType_FLOAT32)
+    if (ins->size() != 1 || shape(ins->Get(0)) != input ||
+        tensor(ins->Get(0)).type() != tflite::TensorType_FLOAT32)
         throw Refused{"not the expected model (its input)"};
     input_ = ins->Get(0);
     if (outs->size() != outputs.size()) throw Refused{"not the expected model (its outputs)"};
     for (flatbuffers::uoffset_t k = 0; k < outs->size(); ++k) {
-        if (shape(outs->Get(k)) != outputs[k]) throw Refused{"not the expected model (output " + std::to_string(k) + ")"};
+        if (shape(outs->Get(k)) != outputs[k])
+            throw Refused{"not the expected model (output " + std::to_string(k) + ")"};
         // Two external values on one buffer: XNNPACK would take it as one, then abort.
         if (external_[size_t(outs->Get(k))]) throw Refused{"an output named twice"};
         external_[size_t(outs->Get(k))] = true;
@@ -312,7 +321,8 @@ void Builder::build(const Shape& input, const std::vector<Shape>& outputs) {
     }
     slices.assign(outputs.size(), {});
     for (const auto* op : *ops)
-        if (code(*codes->Get(op->opcode_index())) == tflite::BuiltinOperator_CONCATENATION) planConcatenation(*op);
+        if (code(*codes->Get(op->opcode_index())) == tflite::BuiltinOperator_CONCATENATION)
+            planConcatenation(*op);
 
     define(input, nullptr, uint32_t(input_), XNN_VALUE_FLAG_EXTERNAL_INPUT);
     computed_[size_t(input_)] = defined_[size_t(input_)] = true;
@@ -324,11 +334,13 @@ void Builder::build(const Shape& input, const std::vector<Shape>& outputs) {
             visit(*ops->Get(n), builtin);
         } catch (const Refused& r) {
             const char* name = tflite::EnumNameBuiltinOperator(builtin);
-            throw Refused{"operator " + std::to_string(n) + " (" + (*name ? name : "unknown") + "): " + r.why};
+            throw Refused{"operator " + std::to_string(n) + " (" + (*name ? name : "unknown") +
+                          "): " + r.why};
         }
     }
     for (int32_t t : *subgraph().outputs()) {
-        if (!assembled_[size_t(t)] && (!computed_[size_t(t)] || t == input_)) throw Refused{"an output that nothing computes"};
+        if (!assembled_[size_t(t)] && (!computed_[size_t(t)] || t == input_))
+            throw Refused{"an output that nothing computes"};
         outputIds.push_back(uint32_t(t));
     }
     checkEveryValueRead();
@@ -386,7 +398,8 @@ uint32_t Builder::valueAs(int32_t t, const Shape& dims) {
         const auto* data = bytes(t);
         if (!data) throw Refused{"tensor " + std::to_string(t) + " read before it is computed"};
         if (tensor(t).type() != tflite::TensorType_FLOAT32) throw Refused{"a constant that is not float32"};
-        if (data->size() != elements(shape(t)) * sizeof(float)) throw Refused{"a constant's buffer of the wrong size"};
+        if (data->size() != elements(shape(t)) * sizeof(float))
+            throw Refused{"a constant's buffer of the wrong size"};
         constants_.emplace_back(elements(shape(t)) + kExtraFloats);
         std::memcpy(constants_.back().data(), data->data(), data->size());
         constant_[i] = constants_.back().data();
@@ -429,7 +442,8 @@ uint32_t Builder::produce(int32_t t, const Shape& computed, const Shape* defineA
         throw Refused{"an output of shape " + text(shape(t)) + " where the operator gives " + text(computed)};
     if (computed_[i] || constant_[i] || defined_[i] || bytes(t)) throw Refused{"a tensor written twice"};
     if (tensor(t).type() != tflite::TensorType_FLOAT32) throw Refused{"an output that is not float32"};
-    define(defineAs ? *defineAs : computed, nullptr, uint32_t(i), external_[i] ? XNN_VALUE_FLAG_EXTERNAL_OUTPUT : 0);
+    define(defineAs ? *defineAs : computed, nullptr, uint32_t(i),
+           external_[i] ? XNN_VALUE_FLAG_EXTERNAL_OUTPUT : 0);
     computed_[i] = defined_[i] = true;
     producer_[i] = op_;
     return uint32_t(i);
@@ -437,8 +451,9 @@ uint32_t Builder::produce(int32_t t, const Shape& computed, const Shape* defineA
 
 void Builder::define(const Shape& dims, const float* data, uint32_t id, uint32_t flags) {
     uint32_t given = 0;
-    check(xnn_define_tensor_value(graph_, xnn_datatype_fp32, dims.size(), dims.data(), data, id, flags, &given),
-          "a tensor");
+    check(
+        xnn_define_tensor_value(graph_, xnn_datatype_fp32, dims.size(), dims.data(), data, id, flags, &given),
+        "a tensor");
 }
 
 // Float16 weights become float32 constants here, once: no XNNPACK operator.
@@ -446,10 +461,11 @@ void Builder::visitDequantize(const tflite::Operator& op) {
     checkNumInputs(op, 1, 1);
     const int32_t x = in(op, 0), y = out(op);
     const auto* data = bytes(x);
-    if (!data || tensor(x).type() != tflite::TensorType_FLOAT16) throw Refused{"only float16 weights are dequantized"};
+    if (!data || tensor(x).type() != tflite::TensorType_FLOAT16)
+        throw Refused{"only float16 weights are dequantized"};
     if (data->size() != elements(shape(x)) * 2) throw Refused{"a weight buffer of the wrong size"};
-    if (shape(y) != shape(x) || tensor(y).type() != tflite::TensorType_FLOAT32 || bytes(y) || constant_[size_t(y)] ||
-        computed_[size_t(y)])
+    if (shape(y) != shape(x) || tensor(y).type() != tflite::TensorType_FLOAT32 || bytes(y) ||
+        constant_[size_t(y)] || computed_[size_t(y)])
         throw Refused{"an output that does not fit"};
     constants_.emplace_back(elements(shape(y)) + kExtraFloats);
     for (size_t i = 0; i < elements(shape(y)); ++i) {
@@ -466,23 +482,24 @@ void Builder::visitConv2d(const tflite::Operator& op) {
     const Shape& x = checkImage(in(op, 0));
     const Shape& w = shape(in(op, 1));  // output channels, height, width, input channels
     if (w.size() != 4 || w[3] != x[3]) throw Refused{"a filter that does not fit"};
-    const Window win = checkWindow(x, int32_t(w[1]), int32_t(w[2]), o.stride_h(), o.stride_w(), o.dilation_h_factor(),
-                                   o.dilation_w_factor(), o.padding());
+    const Window win = checkWindow(x, int32_t(w[1]), int32_t(w[2]), o.stride_h(), o.stride_w(),
+                                   o.dilation_h_factor(), o.dilation_w_factor(), o.padding());
     const Clamp c = checkActivation(o.fused_activation_function());
     const uint32_t input = computed(in(op, 0)), filter = weights(in(op, 1), w), b = bias(op, 2, w[0]);
     costs(win.pixels() * win.taps() * double(w[0]) * double(x[3]), win.pixels() * win.taps());
-    check(xnn_define_convolution_2d(graph_, /*input_padding_top=*/uint32_t(win.rows.before),
-                                    /*input_padding_right=*/uint32_t(win.columns.after),
-                                    /*input_padding_bottom=*/uint32_t(win.rows.after),
-                                    /*input_padding_left=*/uint32_t(win.columns.before),
-                                    /*kernel_height=*/uint32_t(win.kernelHeight), /*kernel_width=*/uint32_t(win.kernelWidth),
-                                    /*subsampling_height=*/uint32_t(win.strideHeight),
-                                    /*subsampling_width=*/uint32_t(win.strideWidth),
-                                    /*dilation_height=*/uint32_t(win.dilationHeight),
-                                    /*dilation_width=*/uint32_t(win.dilationWidth), /*groups=*/1,
-                                    /*group_input_channels=*/x[3], /*group_output_channels=*/w[0], c.min, c.max,
-                                    input, filter, b, produce(out(op), {1, win.rows.out, win.columns.out, w[0]}),
-                                    /*flags=*/0),
+    check(xnn_define_convolution_2d(
+              graph_, /*input_padding_top=*/uint32_t(win.rows.before),
+              /*input_padding_right=*/uint32_t(win.columns.after),
+              /*input_padding_bottom=*/uint32_t(win.rows.after),
+              /*input_padding_left=*/uint32_t(win.columns.before),
+              /*kernel_height=*/uint32_t(win.kernelHeight), /*kernel_width=*/uint32_t(win.kernelWidth),
+              /*subsampling_height=*/uint32_t(win.strideHeight),
+              /*subsampling_width=*/uint32_t(win.strideWidth),
+              /*dilation_height=*/uint32_t(win.dilationHeight),
+              /*dilation_width=*/uint32_t(win.dilationWidth), /*groups=*/1,
+              /*group_input_channels=*/x[3], /*group_output_channels=*/w[0], c.min, c.max, input, filter, b,
+              produce(out(op), {1, win.rows.out, win.columns.out, w[0]}),
+              /*flags=*/0),
           "a convolution");
 }
 
@@ -494,21 +511,23 @@ void Builder::visitDepthwiseConv2d(const tflite::Operator& op) {
     checkLimit("a depth multiplier", o.depth_multiplier(), kMaxWindow);
     const size_t multiplier = size_t(o.depth_multiplier());
     if (w.size() != 4 || w[0] != 1 || w[3] != x[3] * multiplier) throw Refused{"a filter that does not fit"};
-    const Window win = checkWindow(x, int32_t(w[1]), int32_t(w[2]), o.stride_h(), o.stride_w(), o.dilation_h_factor(),
-                                   o.dilation_w_factor(), o.padding());
+    const Window win = checkWindow(x, int32_t(w[1]), int32_t(w[2]), o.stride_h(), o.stride_w(),
+                                   o.dilation_h_factor(), o.dilation_w_factor(), o.padding());
     const Clamp c = checkActivation(o.fused_activation_function());
     const uint32_t input = computed(in(op, 0)), filter = weights(in(op, 1), w), b = bias(op, 2, w[3]);
     costs(win.pixels() * win.taps() * double(w[3]), win.pixels() * win.taps());
-    check(xnn_define_depthwise_convolution_2d(
-              graph_, /*input_padding_top=*/uint32_t(win.rows.before),
-              /*input_padding_right=*/uint32_t(win.columns.after), /*input_padding_bottom=*/uint32_t(win.rows.after),
-              /*input_padding_left=*/uint32_t(win.columns.before), /*kernel_height=*/uint32_t(win.kernelHeight),
-              /*kernel_width=*/uint32_t(win.kernelWidth), /*subsampling_height=*/uint32_t(win.strideHeight),
-              /*subsampling_width=*/uint32_t(win.strideWidth), /*dilation_height=*/uint32_t(win.dilationHeight),
-              /*dilation_width=*/uint32_t(win.dilationWidth), /*depth_multiplier=*/uint32_t(multiplier),
-              /*input_channels=*/x[3], c.min, c.max, input, filter, b,
-              produce(out(op), {1, win.rows.out, win.columns.out, w[3]}), /*flags=*/0),
-          "a depthwise convolution");
+    check(
+        xnn_define_depthwise_convolution_2d(
+            graph_, /*input_padding_top=*/uint32_t(win.rows.before),
+            /*input_padding_right=*/uint32_t(win.columns.after),
+            /*input_padding_bottom=*/uint32_t(win.rows.after),
+            /*input_padding_left=*/uint32_t(win.columns.before), /*kernel_height=*/uint32_t(win.kernelHeight),
+            /*kernel_width=*/uint32_t(win.kernelWidth), /*subsampling_height=*/uint32_t(win.strideHeight),
+            /*subsampling_width=*/uint32_t(win.strideWidth), /*dilation_height=*/uint32_t(win.dilationHeight),
+            /*dilation_width=*/uint32_t(win.dilationWidth), /*depth_multiplier=*/uint32_t(multiplier),
+            /*input_channels=*/x[3], c.min, c.max, input, filter, b,
+            produce(out(op), {1, win.rows.out, win.columns.out, w[3]}), /*flags=*/0),
+        "a depthwise convolution");
 }
 
 void Builder::visitMaxPool2d(const tflite::Operator& op) {
@@ -556,12 +575,14 @@ void Builder::visitFullyConnected(const tflite::Operator& op) {
     const Shape& x = shape(in(op, 0));
     const Shape& w = shape(in(op, 1));  // outputs, inputs
     if (w.size() != 2 || elements(x) % w[1] != 0) throw Refused{"weights that do not fit"};
-    if (o && (o->keep_num_dims() || o->weights_format() != tflite::FullyConnectedOptionsWeightsFormat_DEFAULT))
+    if (o &&
+        (o->keep_num_dims() || o->weights_format() != tflite::FullyConnectedOptionsWeightsFormat_DEFAULT))
         throw Refused{"options this runtime does not take"};
     const Clamp c = checkActivation(o ? o->fused_activation_function() : tflite::ActivationFunctionType_NONE);
     const uint32_t input = computed(in(op, 0)), filter = weights(in(op, 1), w), b = bias(op, 2, w[0]);
     costs(double(elements(x)) * double(w[0]));
-    check(xnn_define_fully_connected(graph_, c.min, c.max, input, filter, b, produce(out(op), {elements(x) / w[1], w[0]}),
+    check(xnn_define_fully_connected(graph_, c.min, c.max, input, filter, b,
+                                     produce(out(op), {elements(x) / w[1], w[0]}),
                                      XNN_FLAG_TENSORFLOW_RESHAPE_2D),
           "a fully connected layer");
 }
@@ -626,7 +647,8 @@ void Builder::visitReshape(const tflite::Operator& op) {
     if (elements(y) != elements(shape(in(op, 0)))) throw Refused{"a reshape to another size"};
     const uint32_t input = computed(in(op, 0));
     costs(double(elements(y)));
-    check(xnn_define_static_reshape(graph_, y.size(), y.data(), input, produce(out(op), y), /*flags=*/0), "a reshape");
+    check(xnn_define_static_reshape(graph_, y.size(), y.data(), input, produce(out(op), y), /*flags=*/0),
+          "a reshape");
 }
 
 void Builder::visitResizeBilinear(const tflite::Operator& op) {
@@ -698,8 +720,9 @@ void Builder::visitConcatenation(const tflite::Operator& op) {
 void Builder::checkEveryValueRead() const {
     for (size_t t = 0; t < shapes_.size(); ++t)
         if (producer_[t] != kNone && lastRead_[t] == kNone && !external_[t])
-            throw Refused{int32_t(t) == input_ ? "an input that nothing reads"
-                                               : "tensor " + std::to_string(t) + " is computed but never read"};
+            throw Refused{int32_t(t) == input_
+                              ? "an input that nothing reads"
+                              : "tensor " + std::to_string(t) + " is computed but never read"};
 }
 
 std::string megabytes(double bytes) {
@@ -729,8 +752,8 @@ void Builder::checkBudgets() const {
     for (double c : change) mostAlive = std::max(mostAlive, alive += c);
     const auto over = [](const char* what, double need, double budget, std::string (*unit)(double)) {
         if (need > budget)
-            throw Refused{std::string(what) + " need " + unit(need) + ", " + unit(need - budget) + " over the budget of " +
-                          unit(budget)};
+            throw Refused{std::string(what) + " need " + unit(need) + ", " + unit(need - budget) +
+                          " over the budget of " + unit(budget)};
     };
     over("the tensors alive at once", mostAlive, kMaxLiveBytes, megabytes);
     over("a run's multiply-adds", multiplyAdds_, kMaxMultiplyAdds, millions);
@@ -763,7 +786,8 @@ void TfliteModel::Deleter::operator()(xnn_runtime* runtime) const {
 TfliteModel::TfliteModel() = default;
 TfliteModel::~TfliteModel() = default;
 
-std::string TfliteModel::load(const std::string& path, const Shape& input, const std::vector<Shape>& outputs) {
+std::string TfliteModel::load(const std::string& path, const Shape& input,
+                              const std::vector<Shape>& outputs) {
     runtime_.reset();
     constants_.clear();
     const std::string refused = path + ": ";
@@ -775,7 +799,8 @@ std::string TfliteModel::load(const std::string& path, const Shape& input, const
     std::call_once(initialised, [] { initialisation = xnn_initialize(nullptr); });
     if (initialisation != xnn_status_success) return refused + "XNNPACK does not run on this processor";
     const tflite::Model& model = *tflite::GetModel(file.data());
-    const auto* tensors = model.subgraphs() && model.subgraphs()->size() ? model.subgraphs()->Get(0)->tensors() : nullptr;
+    const auto* tensors =
+        model.subgraphs() && model.subgraphs()->size() ? model.subgraphs()->Get(0)->tensors() : nullptr;
     xnn_subgraph_t graph = nullptr;
     if (!tensors || xnn_create_subgraph(tensors->size(), 0, &graph) != xnn_status_success)
         return refused + "no graph this runtime can build";
@@ -800,11 +825,13 @@ std::string TfliteModel::load(const std::string& path, const Shape& input, const
     input_.assign(elements(input) + kExtraFloats, 0.0f);
     outputs_.clear();
     // The graph's input id is the file's index of the input tensor.
-    std::vector<xnn_external_value> externals{{uint32_t(model.subgraphs()->Get(0)->inputs()->Get(0)), input_.data()}};
+    std::vector<xnn_external_value> externals{
+        {uint32_t(model.subgraphs()->Get(0)->inputs()->Get(0)), input_.data()}};
     for (size_t k = 0; k < outputs.size(); ++k) {
         outputs_.emplace_back(elements(outputs[k]) + kExtraFloats);
         if (builder.slices[k].empty()) externals.push_back({builder.outputIds[k], outputs_.back().data()});
-        for (const auto& [id, offset] : builder.slices[k]) externals.push_back({id, outputs_.back().data() + offset});
+        for (const auto& [id, offset] : builder.slices[k])
+            externals.push_back({id, outputs_.back().data() + offset});
     }
     if (xnn_setup_runtime(runtime_.get(), externals.size(), externals.data()) != xnn_status_success) {
         runtime_.reset();
