@@ -13,12 +13,13 @@
 
 namespace {
 constexpr const char* kUsage =
-    "usage: handview [--windowed[=WxH]] [MODEL]\n"
+    "usage: handview [--windowed[=WxH]] [--up=+y|+z] [MODEL]\n"
     "Shows MODEL, in any format the installed Assimp imports, fitted into view; without it,\n"
     "obj/shapes.obj from the working directory, else the installed default scene. Full screen at the\n"
     "desktop resolution; a hand-tracking controller steers it.\n"
     "  --windowed[=WxH]       a normal, resizable window, 1280x720 or W by H pixels; a model file\n"
     "                         dropped on it replaces the model\n"
+    "  --up=+y|+z             which axis is up in MODEL (default: what the file declares, else +y)\n"
     "  --version              the version of handview and of its libraries\n"
     "  --help                 this text\n"
     "Environment:\n"
@@ -38,6 +39,7 @@ struct Options {
     const char* model = nullptr;
     int windowWidth = 0;  // 0: full screen
     int windowHeight = 0;
+    ModelUp up = ModelUp::Declared;
     std::string error;
 };
 
@@ -72,6 +74,8 @@ Options parse(int argc, char** argv) {
         } else if (std::strncmp(arg, "--windowed=", 11) == 0) {
             if (!windowSize(arg + 11, o.windowWidth, o.windowHeight))
                 o.error = std::string(arg) + " is not a size such as 1280x720 (1 to 16384 pixels a side)";
+        } else if (std::strncmp(arg, "--up=", 5) == 0) {
+            if (!parseModelUp(arg + 5, o.up)) o.error = std::string(arg) + " is not --up=+y or --up=+z";
         } else if (arg[0] == '-') {
             o.error = std::string("unknown option ") + arg;
         } else if (++models == 1) {
@@ -116,5 +120,6 @@ int main(int argc, char** argv) {
     app.modelPath = options.model;
     app.windowWidth = options.windowWidth;
     app.windowHeight = options.windowHeight;
+    app.modelUp = options.up;
     return app.run();
 }
