@@ -2,6 +2,7 @@
 #include "render/ModelFile.h"
 
 #include <assimp/cimport.h>
+#include <assimp/config.h>
 #include <assimp/scene.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -107,7 +108,12 @@ ModelImport importModel(const char* path, ModelUp up) {
         // The bound makes running out of memory an ordinary outcome; not every importer catches it,
         // and a mesh that many nodes name is copied for each of them.
         try {
-            result.scene = aiImportFile(path, kImportFlags);
+            // The importer turns zero-area triangles into lines or points by default: dropped, they
+            // stay as unseen as they were, where drawn they would streak the model.
+            aiPropertyStore* properties = aiCreatePropertyStore();
+            aiSetImportPropertyInteger(properties, AI_CONFIG_PP_FD_REMOVE, 1);
+            result.scene = aiImportFileExWithProperties(path, kImportFlags, nullptr, properties);
+            aiReleasePropertyStore(properties);
             result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             if (result.scene == nullptr) why = oneLine(aiGetErrorString());
             if (sceneHasMeshes(result.scene))
