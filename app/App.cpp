@@ -28,6 +28,18 @@ App::App() {
     running = true;
 }
 
+ModelView startView(const OglCam& window) {
+    const LeapCam start;
+    const Vec3 d = start.target - start.position;
+    return {{start.position.x, start.position.y, start.position.z}, {d.x, d.y, d.z}, start.fov, window.viewWidth / window.viewHeight};
+}
+
+namespace {
+LightValue3 modelLight(const OglMesh& mesh) {
+    return {mesh.modelFrame.light.x, mesh.modelFrame.light.y, mesh.modelFrame.light.z};
+}
+}  // namespace
+
 bool App::init() {
     if (SDL_Init(SDL_INIT_VIDEO) < 0) return false;
 
@@ -79,13 +91,14 @@ bool App::init() {
     OglFragmentShader fragmentShader(fragmentPath.c_str());
     program.link(vertexShader, fragmentShader);
 
-    if (modelPath)
-        mesh.loadModel(program.program, modelPath);
-    else
-        mesh.load(program.program, dataFilePath(kMeshPath, false).c_str());
-
     camera.viewWidth = static_cast<float>(width);
     camera.viewHeight = static_cast<float>(height);
+    if (modelPath)
+        mesh.loadModel(program.program, modelPath, startView(camera), modelUp);
+    else
+        mesh.load(program.program, dataFilePath(kMeshPath, false).c_str());
+    if (mesh.bothSides) light.position = modelLight(mesh);  // a user's model was loaded
+
     camera.updateTarget();
     camera.locateUniforms(program.program, kCameraUniform);
 
@@ -103,7 +116,8 @@ void App::pollEvents() {
         if (event.type == SDL_QUIT || (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)) {
             running = false;
         } else if (event.type == SDL_DROPFILE || event.type == SDL_DROPTEXT) {
-            if (windowed() && event.type == SDL_DROPFILE) mesh.replaceModel(event.drop.file);
+            if (windowed() && event.type == SDL_DROPFILE && mesh.replaceModel(event.drop.file, startView(camera), modelUp))
+                light.position = modelLight(mesh);
             SDL_free(event.drop.file);  // SDL hands the text over
         } else if (windowed() && event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
             followWindowSize();

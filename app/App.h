@@ -43,11 +43,16 @@ public:
     int screenHeight = 0;
     // The model named on the command line; null for the default scene.
     const char* modelPath = nullptr;
+    // Which way is up in a user's model.
+    ModelUp modelUp = ModelUp::Declared;
     // A normal window of this size instead of the full screen; 0 for the full screen.
     int windowWidth = 0;
     int windowHeight = 0;
     bool windowed() const { return windowWidth > 0; }
 };
+
+// A user's model is framed as the camera first sees it, in the window's shape of the moment.
+ModelView startView(const OglCam& window);
 
 constexpr const char* kWindowTitle = "Oh, hello there";
 constexpr const char* kVertexShaderPath = "shaders\\simple\\ColoredPointL.vsh";

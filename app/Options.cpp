@@ -7,11 +7,12 @@
 #include "tracker/Console.h"
 
 const char* const kUsage =
-    "usage: handview [--windowed[=WxH]] [MODEL]\n"
+    "usage: handview [--windowed[=WxH]] [--up=+y|+z] [MODEL]\n"
     "Shows MODEL, in any format the installed Assimp imports, fitted into view; without it, the\n"
     "default scene. Full screen at the desktop resolution; a hand-tracking controller steers it.\n"
     "  --windowed[=WxH]       a normal, resizable window, 1280x720 or W by H pixels; a model file\n"
     "                         dropped on it replaces the model\n"
+    "  --up=+y|+z             which axis is up in MODEL (default: what the file declares, else +y)\n"
     "  -V, --version          the version of handview and of its libraries\n"
     "  -h, --help             this text\n"
     "Environment:\n"
@@ -26,11 +27,12 @@ constexpr int kDefaultWindowWidth = 1280;
 constexpr int kDefaultWindowHeight = 720;
 constexpr int kMaxWindowSide = 16384;  // pixels: beyond any GL viewport
 
-enum : int { kWindowed = 256 };  // long options without a short form
+enum : int { kWindowed = 256, kUp };  // long options without a short form
 const option kOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {"windowed", optional_argument, nullptr, kWindowed},
+    {"up", required_argument, nullptr, kUp},
     {nullptr, 0, nullptr, 0}};
 
 bool isDigit(char c) {
@@ -64,6 +66,9 @@ Options parseOptions(int argc, char** argv) {
             o.windowHeight = kDefaultWindowHeight;
             if (value && !windowSize(value, o.windowWidth, o.windowHeight))
                 o.error = "--windowed=" + Leap::printable(value, 40) + " is not a size such as 1280x720 (1 to 16384 pixels a side)";
+            break;
+        case kUp:
+            if (!parseModelUp(value, o.up)) o.error = "--up takes +y or +z, not " + Leap::printable(value, 40);
             break;
         }
     }

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "render/MeshParts.h"
+
 extern const char* const kUsage;
 
 struct Options {
@@ -11,6 +13,7 @@ struct Options {
     const char* model = nullptr;
     int windowWidth = 0;  // 0: full screen
     int windowHeight = 0;
+    ModelUp up = ModelUp::Declared;
     std::string error;  // a usage error, naming the option
 };
 

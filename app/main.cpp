@@ -46,5 +46,6 @@ int main(int argc, char** argv) {
     app.modelPath = options.model;
     app.windowWidth = options.windowWidth;
     app.windowHeight = options.windowHeight;
+    app.modelUp = options.up;
     return app.run();
 }
