@@ -204,7 +204,7 @@ TEST_F(Tracker, LiveFramesArriveGoStaleAndAreRecordedAsSent) {
     for (const std::string& line : sent) {
         const Message m = decodeMessage(line);
         expected.insert(expected.begin(),
-                        describe(Frame(FrameData{(m.timestampUs - origin) / 1000, m.hands})));
+                        describe(Frame(FrameData{(m.timestampUs - origin) / 1000, m.hands, {}})));
         send(line);
     }
     ASSERT_TRUE(until([&] { return describe(controller.frame(0)) == expected[0]; }));
