@@ -6,12 +6,15 @@
 #include <boost/timer/timer.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
 #include "app/DataFiles.h"
 #include "app/FrameTime.h"
 #include "camera/HandControl.h"
+#include "camera/HandState.h"
+#include "tracker/Console.h"
 
 App::App() {
     running = true;
@@ -53,6 +56,12 @@ bool App::init() {
         return false;
     }
 
+    // Before the slow part of start-up: the service loads its models meanwhile.
+    if (webcamOption) {
+        webcam = std::make_shared<WebcamSource>(webcamOption, std::getenv("HANDVIEW_RECORD"));
+        controller = Leap::Controller(webcam);
+    }
+
     aiLogStream stream = aiGetPredefinedLogStream(aiDefaultLogStream_STDOUT, nullptr);
     aiAttachLogStream(&stream);
 
@@ -68,6 +77,7 @@ bool App::init() {
         mesh.loadModel(program.program, modelPath);
     else
         mesh.load(program.program, dataFilePath(kMeshPath, false).c_str());
+    notify(mesh.problem);
 
     camera.viewWidth = static_cast<float>(width);
     camera.viewHeight = static_cast<float>(height);
@@ -88,7 +98,7 @@ void App::pollEvents() {
         if (event.type == SDL_QUIT || (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)) {
             running = false;
         } else if (event.type == SDL_DROPFILE || event.type == SDL_DROPTEXT) {
-            if (windowed() && event.type == SDL_DROPFILE) mesh.replaceModel(event.drop.file);
+            if (windowed() && event.type == SDL_DROPFILE && !mesh.replaceModel(event.drop.file)) notify(mesh.problem);
             SDL_free(event.drop.file);  // SDL hands the text over
         } else if (windowed() && event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
             followWindowSize();
@@ -110,7 +120,8 @@ void App::step() {
     input.capture();
     if (input.keyboard != nullptr) input.keyboard->capture();
 
-    if (controller.isConnected()) {
+    const bool connected = controller.isConnected();
+    if (connected) {
         frame = controller.frame(0);
         handStep(frame, camera, light);
     }
@@ -120,7 +131,18 @@ void App::step() {
     light.uploadUniforms();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     mesh.draw();
+    if (hud) drawOverlay(connected);
     SDL_GL_SwapWindow(window);
+}
+
+void App::drawOverlay(bool connected) {
+    const std::string advice =
+        webcam ? webcam->child().status() : "run handview --webcam, or start a hand-tracking service";
+    overlay.draw(readHandState(connected, frame, advice), int(camera.viewWidth), int(camera.viewHeight));
+}
+
+void App::notify(const std::string& text) {
+    if (hud && !text.empty()) overlay.notify(Leap::printable(text, 160));
 }
 
 int App::run() {

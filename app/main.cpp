@@ -13,12 +13,15 @@
 
 namespace {
 constexpr const char* kUsage =
-    "usage: handview [--windowed[=WxH]] [MODEL]\n"
+    "usage: handview [--windowed[=WxH]] [--webcam[=N|FILE]] [--hud[=off]] [MODEL]\n"
     "Shows MODEL, in any format the installed Assimp imports, fitted into view; without it,\n"
     "obj/shapes.obj from the working directory, else the installed default scene. Full screen at the\n"
     "desktop resolution; a hand-tracking controller steers it.\n"
     "  --windowed[=WxH]       a normal, resizable window, 1280x720 or W by H pixels; a model file\n"
     "                         dropped on it replaces the model\n"
+    "  --webcam[=N|FILE]      the hand from a webcam: starts handview-camera for /dev/videoN (0), or\n"
+    "                         serving the video FILE, and ends it on quitting; replaces HANDVIEW_TRACKER\n"
+    "  --hud[=off]            the hand's state in a corner of the view; on by default with --webcam\n"
     "  --version              the version of handview and of its libraries\n"
     "  --help                 this text\n"
     "Environment:\n"
@@ -38,6 +41,8 @@ struct Options {
     const char* model = nullptr;
     int windowWidth = 0;  // 0: full screen
     int windowHeight = 0;
+    const char* webcam = nullptr;  // --webcam's value: "0" without one
+    const char* hud = nullptr;     // --hud's value: "on" without one; null when not given
     std::string error;
 };
 
@@ -57,6 +62,14 @@ bool windowSize(const char* text, int& width, int& height) {
     return true;
 }
 
+// `--name` alone gives `plain`, `--name=VALUE` gives VALUE; false for another option.
+bool optionValue(const char* arg, const char* name, const char* plain, const char*& value) {
+    const size_t n = std::strlen(name);
+    if (std::strncmp(arg, name, n) != 0 || (arg[n] != '\0' && arg[n] != '=')) return false;
+    value = arg[n] == '=' ? arg + n + 1 : plain;
+    return true;
+}
+
 Options parse(int argc, char** argv) {
     Options o;
     int models = 0;
@@ -72,6 +85,11 @@ Options parse(int argc, char** argv) {
         } else if (std::strncmp(arg, "--windowed=", 11) == 0) {
             if (!windowSize(arg + 11, o.windowWidth, o.windowHeight))
                 o.error = std::string(arg) + " is not a size such as 1280x720 (1 to 16384 pixels a side)";
+        } else if (optionValue(arg, "--webcam", "0", o.webcam)) {
+            if (!*o.webcam) o.error = "--webcam= needs a camera's number or a video file";
+        } else if (optionValue(arg, "--hud", "on", o.hud)) {
+            if (std::strcmp(o.hud, "on") != 0 && std::strcmp(o.hud, "off") != 0)
+                o.error = std::string("--hud takes on or off, not ") + o.hud;
         } else if (arg[0] == '-') {
             o.error = std::string("unknown option ") + arg;
         } else if (++models == 1) {
@@ -116,5 +134,8 @@ int main(int argc, char** argv) {
     app.modelPath = options.model;
     app.windowWidth = options.windowWidth;
     app.windowHeight = options.windowHeight;
+    app.webcamOption = options.webcam;
+    // With the webcam the user needs to see what it reads; without, the picture stays the design's.
+    app.hud = options.hud ? std::strcmp(options.hud, "on") == 0 : options.webcam != nullptr;
     return app.run();
 }

@@ -12,9 +12,11 @@
 void OglMesh::load(GLuint program, const char* path) {
     scene = aiImportFile(path, kImportFlags);
     if (scene == nullptr) {
+        problem = std::string("Could not import ") + path + ": " + aiGetErrorString();
         std::printf("Could not import %s: %s\n", path, aiGetErrorString());
         std::fflush(stdout);
     } else if (!sceneHasMeshes(scene)) {
+        problem = "No meshes. Not good.";
         std::printf("No meshes. Not good.\n");
         std::fflush(stdout);
     } else {
@@ -31,6 +33,7 @@ void OglMesh::loadModel(GLuint program, const char* model) {
 
 bool OglMesh::replaceModel(const char* model) {
     ModelImport imported = importModel(model);
+    problem = imported.scene == nullptr ? imported.error : sceneHasMeshes(imported.scene) ? "" : "No meshes. Not good.";
     if (imported.scene == nullptr) {
         std::fprintf(stderr, "handview: %s\n", imported.error.c_str());
         return false;
