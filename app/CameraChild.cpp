@@ -61,14 +61,12 @@ std::string findProgram(const std::string& name, const std::string& beside, cons
     return "";
 }
 
-CameraChild::CameraChild(const std::string& value) {
-    const std::string program = findProgram(kProgram, executableDirectory(), std::getenv("PATH"));
+CameraChild::CameraChild(const std::string& program, std::vector<std::string> args) {
     if (program.empty()) {
         status_ = std::string(kProgram) + " is not installed: not beside handview, nor on PATH";
         Leap::printConsoleLine("cannot start the webcam: " + status_ + "; running without hands");
         return;
     }
-    std::vector<std::string> args = webcamArguments(value);
     args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
@@ -173,7 +171,8 @@ std::string CameraChild::status() const {
 }
 
 WebcamSource::WebcamSource(const std::string& value, const char* recordPath)
-    : child_(value), recordPath_(recordPath ? recordPath : "") {}
+    : child_(findProgram(kProgram, executableDirectory(), std::getenv("PATH")), webcamArguments(value)),
+      recordPath_(recordPath ? recordPath : "") {}
 
 void WebcamSource::advance() {
     child_.poll();

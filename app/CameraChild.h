@@ -21,8 +21,9 @@ std::string findProgram(const std::string& name, const std::string& beside, cons
 
 class CameraChild {
 public:
-    // Starts it at once, without waiting for it; a failure is one console line and the status.
-    explicit CameraChild(const std::string& value);
+    // Starts `program` (found by findProgram; "": not found) with `args` at once, without waiting
+    // for it; a failure is one console line and the status.
+    CameraChild(const std::string& program, std::vector<std::string> args);
     // Asks it to end and waits for it (killed if it lingers); says so when it did not end with 0.
     ~CameraChild();
     CameraChild(const CameraChild&) = delete;
