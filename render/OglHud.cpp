@@ -1,5 +1,6 @@
-// Composed on the CPU with SDL_ttf and SDL's surfaces, then drawn with glDrawPixels: one call, no
-// texture or program of its own, and nothing recomposed while the content stays the same.
+// Composed on the CPU with SDL_ttf and SDL's surfaces into one texture, drawn as one quad of the
+// fixed-function pipeline, pixel for pixel; nothing is recomposed or uploaded while the content
+// stays the same.
 #include "render/OglHud.h"
 
 #include <GL/glew.h>
@@ -50,6 +51,7 @@ bool HudContent::operator==(const HudContent& o) const {
 }
 
 OglHud::~OglHud() {
+    // The texture goes with the context.
     for (auto& [key, surface] : texts_) SDL_FreeSurface(surface);
     if (font_) TTF_CloseFont(font_);
     if (TTF_WasInit()) TTF_Quit();
@@ -155,19 +157,49 @@ void OglHud::draw(const HudContent& content, int viewWidth, int viewHeight) {
     if (width <= 2 * kPad || viewHeight <= 2 * kMargin) return;
     openFont(std::clamp(width / 11, 11, 20));
     const std::string notice = SDL_GetTicks64() < noticeUntilMs_ ? notice_ : "";
-    if (pixels_.empty() || !(content == shown_) || width != shownWidth_ || notice != shownNotice_) {
+    const bool changed = pixels_.empty() || !(content == shown_) || width != shownWidth_ || notice != shownNotice_;
+    if (changed) {
         compose(content, width);
         shown_ = content;
         shownWidth_ = width;
         shownNotice_ = notice;
     }
     if (pixels_.empty()) return;
+    GLint active = 0, bound = 0;  // model textures may rely on them
+    glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
+    glActiveTexture(GL_TEXTURE0);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    if (texture_ == 0) glGenTextures(1, &texture_);
+    glBindTexture(GL_TEXTURE_2D, texture_);
+    if (changed) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height_, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels_.data());
+    }
     glUseProgram(0);
     glDisable(GL_DEPTH_TEST);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glWindowPos2i(kMargin, std::max(0, viewHeight - kMargin - height_));
-    glDrawPixels(width, height_, GL_RGBA, GL_UNSIGNED_BYTE, pixels_.data());
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(0, viewWidth, 0, viewHeight, -1, 1);  // a pixel a unit, y up
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    const int x0 = kMargin, x1 = kMargin + width, y1 = viewHeight - kMargin, y0 = y1 - height_;
+    glBegin(GL_QUADS);  // counter-clockwise: a front face
+    glTexCoord2i(0, 0), glVertex2i(x0, y0), glTexCoord2i(1, 0), glVertex2i(x1, y0);
+    glTexCoord2i(1, 1), glVertex2i(x1, y1), glTexCoord2i(0, 1), glVertex2i(x0, y1);
+    glEnd();
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glDisable(GL_TEXTURE_2D);
     glDisable(GL_BLEND);
     glEnable(GL_DEPTH_TEST);
+    glBindTexture(GL_TEXTURE_2D, GLuint(bound));
+    glActiveTexture(GLenum(active));
 }
