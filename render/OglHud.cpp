@@ -1,6 +1,6 @@
-// Composed on the CPU with SDL_ttf and SDL's surfaces into one texture, drawn as one quad of the
-// fixed-function pipeline, pixel for pixel; nothing is recomposed or uploaded while the content
-// stays the same.
+// Composed on the CPU with SDL_ttf and SDL's surfaces into one texture, copied onto the frame by one
+// blit: no program, blending or depth state of its own to switch to and back, which cost the frame
+// more than the copy. Nothing is recomposed or uploaded while the content stays the same.
 #include "render/OglHud.h"
 
 #include <GL/glew.h>
@@ -51,7 +51,7 @@ bool HudContent::operator==(const HudContent& o) const {
 }
 
 OglHud::~OglHud() {
-    // The texture goes with the context.
+    // The texture and the framebuffer go with the context.
     for (auto& [key, surface] : texts_) SDL_FreeSurface(surface);
     if (font_) TTF_CloseFont(font_);
     if (TTF_WasInit()) TTF_Quit();
@@ -110,7 +110,7 @@ void OglHud::compose(const HudContent& c, int width) {
 
     SDL_Surface* canvas = SDL_CreateRGBSurfaceWithFormat(0, width, most, 32, SDL_PIXELFORMAT_RGBA32);
     if (!canvas) return;
-    fill(canvas, 0, 0, width, most, 16, 16, 20, 200);
+    fill(canvas, 0, 0, width, most, 16, 16, 20);
     int y = kPad;
     const auto put = [&](SDL_Surface* s) {
         if (!s) return;
@@ -165,41 +165,24 @@ void OglHud::draw(const HudContent& content, int viewWidth, int viewHeight) {
         shownNotice_ = notice;
     }
     if (pixels_.empty()) return;
-    GLint active = 0, bound = 0;  // model textures may rely on them
+    GLint active = 0, bound = 0, read = 0;  // model textures may rely on them
     glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
-    glActiveTexture(GL_TEXTURE0);
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-    if (texture_ == 0) glGenTextures(1, &texture_);
-    glBindTexture(GL_TEXTURE_2D, texture_);
-    if (changed) {
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height_, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels_.data());
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read);
+    if (texture_ == 0) {
+        glGenTextures(1, &texture_);
+        glGenFramebuffers(1, &framebuffer_);
     }
-    glUseProgram(0);
-    glDisable(GL_DEPTH_TEST);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glEnable(GL_TEXTURE_2D);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glOrtho(0, viewWidth, 0, viewHeight, -1, 1);  // a pixel a unit, y up
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
-    const int x0 = kMargin, x1 = kMargin + width, y1 = viewHeight - kMargin, y0 = y1 - height_;
-    glBegin(GL_QUADS);  // counter-clockwise: a front face
-    glTexCoord2i(0, 0), glVertex2i(x0, y0), glTexCoord2i(1, 0), glVertex2i(x1, y0);
-    glTexCoord2i(1, 1), glVertex2i(x1, y1), glTexCoord2i(0, 1), glVertex2i(x0, y1);
-    glEnd();
-    glPopMatrix();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glDisable(GL_TEXTURE_2D);
-    glDisable(GL_BLEND);
-    glEnable(GL_DEPTH_TEST);
-    glBindTexture(GL_TEXTURE_2D, GLuint(bound));
-    glActiveTexture(GLenum(active));
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
+    if (changed) {
+        glActiveTexture(GL_TEXTURE0);
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        glBindTexture(GL_TEXTURE_2D, texture_);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height_, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels_.data());
+        glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture_, 0);
+        glBindTexture(GL_TEXTURE_2D, GLuint(bound));
+        glActiveTexture(GLenum(active));
+    }
+    const int y1 = viewHeight - kMargin;
+    glBlitFramebuffer(0, 0, width, height_, kMargin, y1 - height_, kMargin + width, y1, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(read));
 }

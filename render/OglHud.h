@@ -31,8 +31,7 @@ public:
 
     // Shown under the rest for kNoticeMs, the newest in place of the one before.
     void notify(const std::string& text);
-    // In the view's top-left corner; changes only GL state it restores, and the current program.
-    // Needs a compatibility context, as SDL creates by default.
+    // Opaque, in the view's top-left corner; leaves the GL state as it found it.
     void draw(const HudContent& content, int viewWidth, int viewHeight);
 
 private:
@@ -51,5 +50,5 @@ private:
     std::string shownNotice_;
     std::vector<uint8_t> pixels_;  // RGBA, bottom row first, as OpenGL reads them
     int height_ = 0;
-    unsigned texture_ = 0;
+    unsigned texture_ = 0, framebuffer_ = 0;
 };
