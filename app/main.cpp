@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
     app.windowWidth = options.windowWidth;
     app.windowHeight = options.windowHeight;
     app.webcamOption = options.webcam;
-    // With the webcam the user needs to see what it reads; without, the picture stays the design's.
+    // With the webcam the user needs to see what it reads; without, the picture stays as it was.
     app.hud = options.hud ? std::strcmp(options.hud, "on") == 0 : options.webcam != nullptr;
     return app.run();
 }
