@@ -3,10 +3,14 @@
 
 #include <SDL.h>
 
+#include <memory>
+
 #include "Leap.h"
+#include "app/CameraChild.h"
 #include "camera/LeapCam.h"
 #include "input/OisInput.h"
 #include "render/OglLight.h"
+#include "render/OglHud.h"
 #include "render/OglMesh.h"
 #include "render/OglShader.h"
 
@@ -29,6 +33,10 @@ public:
     void pollEvents();
     // The viewport and the camera's lens take the window's drawable size.
     void followWindowSize();
+    // The hand's state over the finished frame.
+    void drawOverlay(bool connected);
+    // For a few seconds on the overlay, made fit for the screen.
+    void notify(const std::string& text);
 
     bool running = false;
     SDL_Window* window = nullptr;
@@ -49,6 +57,12 @@ public:
     int windowWidth = 0;
     int windowHeight = 0;
     bool windowed() const { return windowWidth > 0; }
+    // --webcam's value (a camera's number or a video); null: the hand tracker of the environment.
+    const char* webcamOption = nullptr;
+    std::shared_ptr<WebcamSource> webcam;
+    // The overlay of the hand's state; off, nothing is drawn over the frame.
+    bool hud = false;
+    OglHud overlay;
 };
 
 // A user's model is framed as the camera first sees it, in the window's shape of the moment.

@@ -18,10 +18,12 @@ using Leap::printable;
 void OglMesh::load(GLuint program, const char* path) {
     scene = aiImportFile(path, kImportFlags);
     if (scene == nullptr) {
+        problem = std::string("Could not import ") + path + ": " + aiGetErrorString();
         std::printf("Could not import %s: %s\n", printable(path, kWholeLine).c_str(),
                     printable(aiGetErrorString(), kWholeLine).c_str());
         std::fflush(stdout);
     } else if (!sceneHasMeshes(scene)) {
+        problem = "No meshes. Not good.";
         std::printf("No meshes. Not good.\n");
         std::fflush(stdout);
     } else {
@@ -74,6 +76,7 @@ size_t primitives(const std::vector<OglMeshPart>& parts, int corners) {
 
 bool OglMesh::replaceModel(const char* model, const ModelView& view, ModelUp up) {
     ModelImport imported = importModel(model, up);
+    problem = imported.scene == nullptr ? imported.error : sceneHasMeshes(imported.scene) ? "" : "No meshes. Not good.";
     if (imported.scene == nullptr) {
         Leap::printConsoleLine(imported.error);
         return false;

@@ -4,6 +4,7 @@
 #include <GL/glew.h>
 #include <assimp/postprocess.h>
 
+#include <string>
 #include <vector>
 
 #include "render/MeshParts.h"
@@ -30,6 +31,8 @@ public:
     // nothing to draw is said why on one line and keeps the one shown. True when replaced.
     bool replaceModel(const char* model, const ModelView& view, ModelUp up = ModelUp::Declared);
     void draw();
+    // Why the last load drew nothing, as its console line says; empty when it drew.
+    std::string problem;
 
     // What every part carries; nothing reads these back (the builders work from MeshFlags).
     bool hasNormals = false;

@@ -70,6 +70,7 @@ TEST(CommandLine, BothProgramsTakeOneSyntaxAndNameTheOptionOnMisuse) {
         {"handview -h -- -odd.obj", "-odd.obj 0x0 10"},     // -- ends the options
         {"handview --windowed=0x5", "--windowed=0x5 is not a size such as 1280x720 (1 to 16384 pixels a side)"},
         {"handview --up=-z", "--up takes +y or +z, not -z"},
+        {"handview --hud=maybe", "--hud takes on or off, not maybe"},
         {"handview a.obj b.obj", "one model at most, not 2"},
         {"handview -hx", "unknown option -x"},
         {"handview --help=me", "--help takes no value"},
