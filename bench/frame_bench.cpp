@@ -90,14 +90,6 @@ private:
     std::vector<Draw> draws_;
 };
 
-template <typename Frame>
-double timedFrame(Frame&& frame) {
-    const bench::Clock::time_point start = bench::Clock::now();
-    frame();
-    glFinish();
-    return bench::secondsSince(start);
-}
-
 void printMedian(const char* label, const std::string& key, const std::vector<double>& seconds) {
     const bench::Spread s = bench::spreadOf(seconds);
     std::printf("%-28s median %8.2f ms   min %8.2f ms   max %8.2f ms\n", label, s.median * 1e3, s.min * 1e3, s.max * 1e3);
@@ -128,7 +120,7 @@ int named(const char* model, int frames) {
     };
     std::vector<double> asItIs, untextured, oneSided;
     for (int i = -kWarmUpFrames; i < frames; ++i) {
-        const double a = timedFrame([&] { app->step(); }), b = timedFrame(withoutImages), c = timedFrame(culled);
+        const double a = bench::timedFrame([&] { app->step(); }), b = bench::timedFrame(withoutImages), c = bench::timedFrame(culled);
         if (i < 0) continue;
         asItIs.push_back(a);
         untextured.push_back(b);
@@ -178,14 +170,14 @@ int main(int argc, char** argv) {
     for (const OglMeshPart& part : app->mesh.parts) triangles += drawnIndexCount(part.indexBuffer) / 3;
 
     for (int i = 0; i < kWarmUpFrames; ++i) {
-        timedFrame([&] { app->step(); });
-        timedFrame([&] { minimal.frame(*app); });
+        bench::timedFrame([&] { app->step(); });
+        bench::timedFrame([&] { minimal.frame(*app); });
     }
     // Alternating frame by frame, so drift in the machine's load hits both alike.
     std::vector<double> steps, minimals;
     for (int i = 0; i < frames; ++i) {
-        steps.push_back(timedFrame([&] { app->step(); }));
-        minimals.push_back(timedFrame([&] { minimal.frame(*app); }));
+        steps.push_back(bench::timedFrame([&] { app->step(); }));
+        minimals.push_back(bench::timedFrame([&] { minimal.frame(*app); }));
     }
 
     const bench::Spread s = bench::spreadOf(steps);

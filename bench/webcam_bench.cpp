@@ -38,14 +38,6 @@ double cpuSeconds(pid_t pid) {
     return double(ticks) / double(sysconf(_SC_CLK_TCK));
 }
 
-template <typename Frame>
-double timedFrame(Frame&& frame) {
-    const bench::Clock::time_point start = bench::Clock::now();
-    frame();
-    glFinish();
-    return bench::secondsSince(start);
-}
-
 template <typename Done>
 bool until(Done done) {
     const auto start = bench::Clock::now();
@@ -103,12 +95,12 @@ int main(int argc, char** argv) {
         std::vector<double> with, without, hudOn, hudOff;
         for (int i = 0; i < frames / kBlock; ++i) {
             kill(child, i % 2 ? SIGSTOP : SIGCONT);
-            for (int k = 0; k < kBlock; ++k) (i % 2 ? without : with).push_back(timedFrame(step));
+            for (int k = 0; k < kBlock; ++k) (i % 2 ? without : with).push_back(bench::timedFrame(step));
         }
         kill(child, SIGCONT);
         for (int i = 0; i < 6 * frames; ++i) {
             app->hud = i % 2 == 0;
-            (app->hud ? hudOn : hudOff).push_back(timedFrame(step));
+            (app->hud ? hudOn : hudOff).push_back(bench::timedFrame(step));
         }
         // The overlay alone, its palm moving every frame as in flight, against nothing drawn.
         std::vector<double> alone, nothing;
@@ -116,7 +108,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 2 * frames; ++i) {
             moving.right = float(i % 100) / 100;
             glFinish();
-            (i % 2 ? nothing : alone).push_back(timedFrame([&] {
+            (i % 2 ? nothing : alone).push_back(bench::timedFrame([&] {
                 if (i % 2 == 0) app->overlay.draw(moving, app->screenWidth, app->screenHeight);
             }));
         }
