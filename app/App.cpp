@@ -6,6 +6,7 @@
 #include <boost/timer/timer.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "app/FrameTime.h"
 #include "app/WindowIcon.h"
 #include "camera/HandControl.h"
+#include "camera/HandState.h"
 #include "tracker/Console.h"
 #include "tracker/DataFiles.h"
 
@@ -27,6 +29,18 @@ void printImporterLine(const char* message, char*) {
 App::App() {
     running = true;
 }
+
+ModelView startView(const OglCam& window) {
+    const LeapCam start;
+    const Vec3 d = start.target - start.position;
+    return {{start.position.x, start.position.y, start.position.z}, {d.x, d.y, d.z}, start.fov, window.viewWidth / window.viewHeight};
+}
+
+namespace {
+LightValue3 modelLight(const OglMesh& mesh) {
+    return {mesh.modelFrame.light.x, mesh.modelFrame.light.y, mesh.modelFrame.light.z};
+}
+}  // namespace
 
 bool App::init() {
     if (SDL_Init(SDL_INIT_VIDEO) < 0) return false;
@@ -65,6 +79,12 @@ bool App::init() {
         return false;
     }
 
+    // Before the slow part of start-up: the service loads its models meanwhile.
+    if (webcamOption) {
+        webcam = std::make_shared<WebcamSource>(webcamOption, std::getenv("HANDVIEW_RECORD"));
+        controller = Leap::Controller(webcam);
+    }
+
     // Standard output, as the predefined stream would write it, but made printable: the importer's
     // lines name the file, whose name may hold anything.
     aiLogStream stream{printImporterLine, nullptr};
@@ -79,13 +99,15 @@ bool App::init() {
     OglFragmentShader fragmentShader(fragmentPath.c_str());
     program.link(vertexShader, fragmentShader);
 
-    if (modelPath)
-        mesh.loadModel(program.program, modelPath);
-    else
-        mesh.load(program.program, dataFilePath(kMeshPath, false).c_str());
-
     camera.viewWidth = static_cast<float>(width);
     camera.viewHeight = static_cast<float>(height);
+    if (modelPath)
+        mesh.loadModel(program.program, modelPath, startView(camera), modelUp);
+    else
+        mesh.load(program.program, dataFilePath(kMeshPath, false).c_str());
+    if (mesh.bothSides) light.position = modelLight(mesh);  // a user's model was loaded
+    notify(mesh.problem);
+
     camera.updateTarget();
     camera.locateUniforms(program.program, kCameraUniform);
 
@@ -103,7 +125,12 @@ void App::pollEvents() {
         if (event.type == SDL_QUIT || (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)) {
             running = false;
         } else if (event.type == SDL_DROPFILE || event.type == SDL_DROPTEXT) {
-            if (windowed() && event.type == SDL_DROPFILE) mesh.replaceModel(event.drop.file);
+            if (windowed() && event.type == SDL_DROPFILE) {
+                if (mesh.replaceModel(event.drop.file, startView(camera), modelUp))
+                    light.position = modelLight(mesh);
+                else
+                    notify(mesh.problem);
+            }
             SDL_free(event.drop.file);  // SDL hands the text over
         } else if (windowed() && event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
             followWindowSize();
@@ -125,7 +152,8 @@ void App::step() {
     input.capture();
     if (input.keyboard != nullptr) input.keyboard->capture();
 
-    if (controller.isConnected()) {
+    const bool connected = controller.isConnected();
+    if (connected) {
         frame = controller.frame(0);
         handStep(frame, camera, light);
     }
@@ -135,7 +163,18 @@ void App::step() {
     light.uploadUniforms();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     mesh.draw();
+    if (hud) drawOverlay(connected);
     SDL_GL_SwapWindow(window);
+}
+
+void App::drawOverlay(bool connected) {
+    const std::string advice =
+        webcam ? webcam->child().status() : "run handview --webcam, or start a hand-tracking service";
+    overlay.draw(readHandState(connected, frame, advice), int(camera.viewWidth), int(camera.viewHeight));
+}
+
+void App::notify(const std::string& text) {
+    if (hud && !text.empty()) overlay.notify(Leap::printable(text, 160));
 }
 
 int App::run() {

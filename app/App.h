@@ -3,10 +3,14 @@
 
 #include <SDL.h>
 
+#include <memory>
+
 #include "Leap.h"
+#include "app/CameraChild.h"
 #include "camera/LeapCam.h"
 #include "input/OisInput.h"
 #include "render/OglLight.h"
+#include "render/OglHud.h"
 #include "render/OglMesh.h"
 #include "render/OglShader.h"
 
@@ -29,6 +33,10 @@ public:
     void pollEvents();
     // The viewport and the camera's lens take the window's drawable size.
     void followWindowSize();
+    // The hand's state over the finished frame.
+    void drawOverlay(bool connected);
+    // For a few seconds on the overlay, made fit for the screen.
+    void notify(const std::string& text);
 
     bool running = false;
     SDL_Window* window = nullptr;
@@ -43,11 +51,22 @@ public:
     int screenHeight = 0;
     // The model named on the command line; null for the default scene.
     const char* modelPath = nullptr;
+    // Which way is up in a user's model.
+    ModelUp modelUp = ModelUp::Declared;
     // A normal window of this size instead of the full screen; 0 for the full screen.
     int windowWidth = 0;
     int windowHeight = 0;
     bool windowed() const { return windowWidth > 0; }
+    // --webcam's value (a camera's number or a video); null: the hand tracker of the environment.
+    const char* webcamOption = nullptr;
+    std::shared_ptr<WebcamSource> webcam;
+    // The overlay of the hand's state; off, nothing is drawn over the frame.
+    bool hud = false;
+    OglHud overlay;
 };
+
+// A user's model is framed as the camera first sees it, in the window's shape of the moment.
+ModelView startView(const OglCam& window);
 
 constexpr const char* kWindowTitle = "Oh, hello there";
 constexpr const char* kVertexShaderPath = "shaders\\simple\\ColoredPointL.vsh";

@@ -5,6 +5,7 @@
 #include <assimp/version.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/App.h"
 #include "app/Options.h"
@@ -46,5 +47,9 @@ int main(int argc, char** argv) {
     app.modelPath = options.model;
     app.windowWidth = options.windowWidth;
     app.windowHeight = options.windowHeight;
+    app.modelUp = options.up;
+    app.webcamOption = options.webcam;
+    // With the webcam the user needs to see what it reads; without, the picture stays as it was.
+    app.hud = options.hud ? std::strcmp(options.hud, "on") == 0 : options.webcam != nullptr;
     return app.run();
 }

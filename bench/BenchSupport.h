@@ -13,6 +13,8 @@
 #include <iostream>
 #include <string>
 #include <system_error>
+
+#include <GL/glew.h>
 #include <vector>
 
 #ifndef HANDVIEW_SOURCE_DIR
@@ -26,6 +28,15 @@ using Clock = std::chrono::steady_clock;
 
 inline double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A frame's time, up to the end of its drawing: GL returns before the work is done.
+template <typename Frame>
+double timedFrame(Frame&& frame) {
+    const Clock::time_point start = Clock::now();
+    frame();
+    glFinish();
+    return secondsSince(start);
 }
 
 // A temporary directory laid out as the program expects: obj/shapes.obj is the model (its

@@ -1,11 +1,15 @@
 // Frame time against its bound: App::step() versus a minimal renderer of the same triangles
 // (one vertex array object, one vertex and one index buffer, one draw per part), same program,
-// same uniforms, same window, frames alternating in one run.
+// same uniforms, same window, frames alternating in one run. With --named, a user's model drawn
+// as it is, without its images, and with its back faces culled, frames alternating likewise.
 #include <assimp/cimport.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/BenchSupport.h"
@@ -14,7 +18,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: frame_bench MODEL.obj [FRAMES]   FRAMES timed frames of each (default 200)";
+    "usage: frame_bench MODEL.obj [FRAMES]           FRAMES timed frames of each (default 200)\n"
+    "       frame_bench --named MODEL [FRAMES]   a named model with and without its images, both sides and culled";
 constexpr int kDefaultFrames = 200;
 constexpr int kWarmUpFrames = 10;
 
@@ -85,17 +90,68 @@ private:
     std::vector<Draw> draws_;
 };
 
-template <typename Frame>
-double timedFrame(Frame&& frame) {
-    const bench::Clock::time_point start = bench::Clock::now();
-    frame();
-    glFinish();
-    return bench::secondsSince(start);
+void printMedian(const char* label, const std::string& key, const std::vector<double>& seconds) {
+    const bench::Spread s = bench::spreadOf(seconds);
+    std::printf("%-28s median %8.2f ms   min %8.2f ms   max %8.2f ms\n", label, s.median * 1e3, s.min * 1e3, s.max * 1e3);
+    bench::result(key, s.median * 1e3);
+}
+
+// The same App and model in each frame; only the images, or the culling, are taken away for one.
+int named(const char* model, int frames) {
+    const std::string path = bench::fs::absolute(model).string();
+    bench::ScopedChdir inDir(bench::fs::path(HANDVIEW_SOURCE_DIR));
+    std::unique_ptr<App> app = std::make_unique<App>();
+    app->modelPath = path.c_str();
+    {
+        bench::QuietStdout quiet;
+        if (!app->init()) bench::ModelDir::fail("App::init failed (is DISPLAY set?)");
+    }
+    const auto withoutImages = [&app] {
+        std::vector<GLuint> textures;
+        for (OglMeshPart& part : app->mesh.parts) textures.push_back(std::exchange(part.texture, 0));
+        app->step();
+        for (size_t i = 0; i < textures.size(); ++i) app->mesh.parts[i].texture = textures[i];
+    };
+    const auto culled = [&app] {
+        app->mesh.bothSides = false;
+        glEnable(GL_CULL_FACE);
+        app->step();
+        app->mesh.bothSides = true;
+    };
+    std::vector<double> asItIs, untextured, oneSided;
+    for (int i = -kWarmUpFrames; i < frames; ++i) {
+        const double a = bench::timedFrame([&] { app->step(); }), b = bench::timedFrame(withoutImages), c = bench::timedFrame(culled);
+        if (i < 0) continue;
+        asItIs.push_back(a);
+        untextured.push_back(b);
+        oneSided.push_back(c);
+    }
+    size_t textured = 0;
+    for (const OglMeshPart& part : app->mesh.parts) textured += part.texture != 0;
+    std::printf("model %s: %zu parts, %zu with an image, %dx%d, %d frames each, alternating\n", model, app->mesh.parts.size(),
+                textured, app->screenWidth, app->screenHeight, frames);
+    printMedian("as shown (images, both sides)", "frame.named.median_ms", asItIs);
+    printMedian("without its images", "frame.untextured.median_ms", untextured);
+    printMedian("back faces culled", "frame.culled.median_ms", oneSided);
+    const double m = bench::spreadOf(asItIs).median;
+    std::printf("ratio with/without images %.3f, both sides/culled %.3f (medians)\n", m / bench::spreadOf(untextured).median,
+                m / bench::spreadOf(oneSided).median);
+    bench::result("frame.images_ratio", m / bench::spreadOf(untextured).median);
+    bench::result("frame.both_sides_ratio", m / bench::spreadOf(oneSided).median);
+    {
+        bench::QuietStdout quiet;
+        app.reset();
+        SDL_Quit();
+        aiDetachAllLogStreams();
+    }
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--named") == 0)
+        return named(argv[2], argc == 4 ? bench::countArgument(argv[3], kUsage) : kDefaultFrames);
     if (argc < 2 || argc > 3 || argv[1][0] == '-') {
         std::fprintf(stderr, "%s\n", kUsage);
         return 2;
@@ -114,14 +170,14 @@ int main(int argc, char** argv) {
     for (const OglMeshPart& part : app->mesh.parts) triangles += drawnIndexCount(part.indexBuffer) / 3;
 
     for (int i = 0; i < kWarmUpFrames; ++i) {
-        timedFrame([&] { app->step(); });
-        timedFrame([&] { minimal.frame(*app); });
+        bench::timedFrame([&] { app->step(); });
+        bench::timedFrame([&] { minimal.frame(*app); });
     }
     // Alternating frame by frame, so drift in the machine's load hits both alike.
     std::vector<double> steps, minimals;
     for (int i = 0; i < frames; ++i) {
-        steps.push_back(timedFrame([&] { app->step(); }));
-        minimals.push_back(timedFrame([&] { minimal.frame(*app); }));
+        steps.push_back(bench::timedFrame([&] { app->step(); }));
+        minimals.push_back(bench::timedFrame([&] { minimal.frame(*app); }));
     }
 
     const bench::Spread s = bench::spreadOf(steps);

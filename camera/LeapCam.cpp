@@ -5,10 +5,7 @@
 #include "app/FrameTime.h"
 
 namespace {
-constexpr float kLateralScaleMm = 150.0f;
-constexpr float kRestHeightMm = 200.0f;
 constexpr float kPointDepthScaleMm = 200.0f;
-constexpr float kSteerDepthScaleMm = 100.0f;
 constexpr float kLightDistance = 3.0f;  // world units ahead of the camera
 constexpr float kFlyingSpeed = 6.0f;    // world units per second at unit deflection
 constexpr double kTurningGain = 4.0;    // radians per second per radian of tilt

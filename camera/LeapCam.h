@@ -3,6 +3,12 @@
 
 #include "camera/OglCam.h"
 
+// The flight's joystick: the palm this far from its rest (x, and y from the rest height) or from
+// the device's plane (z) is a full deflection.
+constexpr float kLateralScaleMm = 150.0f;
+constexpr float kRestHeightMm = 200.0f;
+constexpr float kSteerDepthScaleMm = 100.0f;
+
 class LeapCam : public OglCam {
 public:
     LeapCam();

@@ -79,6 +79,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The overlay's font, which no library's dependencies bring (dpkg-shlibdeps adds SDL_ttf and fontconfig).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
@@ -88,7 +90,8 @@ handview shows a 3D model (glTF, OBJ, STL, PLY, COLLADA, FBX, 3DS, 3MF, X3D,
 IFC and every other format Assimp imports) fitted into view, lit by one
 point light, and lets a hand steer it: three or more fingers fly and turn the
 camera, one or two move the light. It reads a hand-tracking controller's
-service, replays recorded hand sessions, or takes the hand from a webcam.
+service, replays recorded hand sessions, or takes the hand from a webcam
+(handview --webcam), showing the hand's state in a corner of the view.
 
 handview-camera turns a webcam, a video or an image sequence into such a
 hand-tracking service, finding the hand with two small neural networks.")

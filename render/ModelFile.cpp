@@ -2,6 +2,7 @@
 #include "render/ModelFile.h"
 
 #include <assimp/cimport.h>
+#include <assimp/config.h>
 #include <assimp/scene.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -30,13 +31,6 @@ constexpr bool kAddressSanitizer = false;
 // Real models need far less (the largest of the importer's own test models, 141 MB).
 constexpr rlim_t kMaxImportBytes = rlim_t(8) << 30;
 
-rlim_t importBudget() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0) return kMaxImportBytes;
-    return std::min(rlim_t(pages) * rlim_t(pageSize) / 2, kMaxImportBytes);
-}
-
 rlim_t addressSpaceInUse() {
     unsigned long pages = 0;
     if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
@@ -45,31 +39,30 @@ rlim_t addressSpaceInUse() {
     }
     return rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE));
 }
+}  // namespace
 
-// Lowers the address-space limit while it lives, so that an allocation past the budget fails
-// (std::bad_alloc, which the importer reports as a failed import) instead of taking the
-// machine's memory. Not under AddressSanitizer, whose shadow alone spans terabytes: that
-// build bounds allocations through its allocator's options (app/main.cpp).
-class ImportMemoryBound {
-public:
-    ImportMemoryBound() {
-        const rlim_t inUse = kAddressSanitizer ? 0 : addressSpaceInUse();
-        if (inUse == 0 || getrlimit(RLIMIT_AS, &saved_) != 0) return;
-        rlimit bounded = saved_;
-        bounded.rlim_cur = std::min(saved_.rlim_cur, inUse + importBudget());
-        active_ = setrlimit(RLIMIT_AS, &bounded) == 0;
-    }
-    ~ImportMemoryBound() {
-        if (active_) setrlimit(RLIMIT_AS, &saved_);
-    }
-    ImportMemoryBound(const ImportMemoryBound&) = delete;
-    ImportMemoryBound& operator=(const ImportMemoryBound&) = delete;
+rlim_t importBudget() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return kMaxImportBytes;
+    return std::min(rlim_t(pages) * rlim_t(pageSize) / 2, kMaxImportBytes);
+}
 
-private:
-    rlimit saved_{};
-    bool active_ = false;
-};
+// Not under AddressSanitizer, whose shadow alone spans terabytes: that build bounds allocations
+// through its allocator's options (app/main.cpp).
+ImportMemoryBound::ImportMemoryBound() {
+    const rlim_t inUse = kAddressSanitizer ? 0 : addressSpaceInUse();
+    if (inUse == 0 || getrlimit(RLIMIT_AS, &saved_) != 0) return;
+    rlimit bounded = saved_;
+    bounded.rlim_cur = std::min(saved_.rlim_cur, inUse + importBudget());
+    active_ = setrlimit(RLIMIT_AS, &bounded) == 0;
+}
 
+ImportMemoryBound::~ImportMemoryBound() {
+    if (active_) setrlimit(RLIMIT_AS, &saved_);
+}
+
+namespace {
 std::string oneLine(std::string text) {
     std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     while (!text.empty() && text.back() == ' ') text.pop_back();
@@ -77,7 +70,7 @@ std::string oneLine(std::string text) {
 }
 }  // namespace
 
-std::string modelFileProblem(const char* path) {
+std::string fileProblem(const char* path) {
     struct stat status {};
     if (stat(path, &status) != 0) return std::strerror(errno);
     if (S_ISDIR(status.st_mode)) return "it is a directory, not a file";
@@ -88,6 +81,12 @@ std::string modelFileProblem(const char* path) {
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return std::strerror(errno);
     close(fd);
+    return std::string();
+}
+
+std::string modelFileProblem(const char* path) {
+    const std::string problem = fileProblem(path);
+    if (!problem.empty()) return problem;
     const char* name = std::strrchr(path, '/') ? std::strrchr(path, '/') + 1 : path;
     const char* extension = std::strrchr(name, '.');
     if (extension == nullptr) return "it has no extension, by which the importer picks its reader";
@@ -95,7 +94,7 @@ std::string modelFileProblem(const char* path) {
     return std::string();
 }
 
-ModelImport importModel(const char* path) {
+ModelImport importModel(const char* path, ModelUp up) {
     ModelImport result;
     const std::string problem = modelFileProblem(path);
     if (!problem.empty()) {
@@ -109,13 +108,16 @@ ModelImport importModel(const char* path) {
         // The bound makes running out of memory an ordinary outcome; not every importer catches it,
         // and a mesh that many nodes name is copied for each of them.
         try {
-            result.scene = aiImportFile(path, kImportFlags);
+            // The importer turns zero-area triangles into lines or points by default: dropped, they
+            // stay as unseen as they were, where drawn they would streak the model.
+            aiPropertyStore* properties = aiCreatePropertyStore();
+            aiSetImportPropertyInteger(properties, AI_CONFIG_PP_FD_REMOVE, 1);
+            result.scene = aiImportFileExWithProperties(path, kImportFlags, nullptr, properties);
+            aiReleasePropertyStore(properties);
             result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             if (result.scene == nullptr) why = oneLine(aiGetErrorString());
-            if (sceneHasMeshes(result.scene)) {
-                result.flags = decideFlags(*result.scene);
-                result.parts = buildPlacedParts(*result.scene, result.flags);
-            }
+            if (sceneHasMeshes(result.scene))
+                result.parts = buildPlacedParts(*result.scene, upTurn(*result.scene, up));
         } catch (const std::bad_alloc&) {
             aiReleaseImport(result.scene);
             result.scene = nullptr;

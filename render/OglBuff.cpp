@@ -51,12 +51,15 @@ void OglBuffVertex::bindAttributes() {
 
 GLsizei drawnIndexCount(const OglBuffIndex& indices) {
     if (indices.elementsPerPrimitive == 0) return 0;  // never filled
-    return (indices.count / indices.elementsPerPrimitive) * 3;
+    return (indices.count / indices.elementsPerPrimitive) * indices.elementsPerPrimitive;
 }
 
 void drawIndexed(OglBuffVertex& vertices, const OglBuffIndex& indices) {
     vertices.bindAttributes();
     glBindBuffer(indices.bindTarget, indices.bufferId);
-    glDrawElements(GL_TRIANGLES, drawnIndexCount(indices), GL_UNSIGNED_INT, nullptr);
+    const GLenum mode = indices.elementsPerPrimitive == 1   ? GL_POINTS
+                        : indices.elementsPerPrimitive == 2 ? GL_LINES
+                                                            : GL_TRIANGLES;
+    glDrawElements(mode, drawnIndexCount(indices), GL_UNSIGNED_INT, nullptr);
     for (const AttribFormat& attribute : vertices.layout) glDisableVertexAttribArray(attribute.location);
 }

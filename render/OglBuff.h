@@ -26,7 +26,7 @@ public:
     GLuint bufferId = 0;
     const void* data = nullptr;  // first element of the derived array; read only by upload
     std::vector<AttribFormat> layout;
-    int32_t elementsPerPrimitive = 0;
+    int32_t elementsPerPrimitive = 0;  // 3: triangles; a user's model also has lines (2) and points (1)
     int32_t byteSize = 0;
     int32_t count = 0;
     int32_t stride = 0;       // elements per vertex
@@ -62,12 +62,15 @@ class OglBuffIndex : public OglBuff {
 public:
     OglBuffIndex() : OglBuff(GL_ELEMENT_ARRAY_BUFFER) {}
 
-    void fill() { OglBuff::fill(indices.data(), indices.size()); }
+    void fill(int32_t perPrimitive = 3) {
+        OglBuff::fill(indices.data(), indices.size());
+        elementsPerPrimitive = perPrimitive;
+    }
 
     std::vector<uint32_t> indices;
 };
 
-// Number of indices the draw uses: whole triangles only.
+// Number of indices the draw uses: whole primitives only.
 GLsizei drawnIndexCount(const OglBuffIndex& indices);
-// Enable, point, bind the elements, draw triangles, disable.
+// Enable, point, bind the elements, draw the primitives, disable.
 void drawIndexed(OglBuffVertex& vertices, const OglBuffIndex& indices);

@@ -4,9 +4,11 @@
 #include <GL/glew.h>
 #include <assimp/postprocess.h>
 
+#include <string>
 #include <vector>
 
 #include "render/MeshParts.h"
+#include "render/OglTexture.h"
 
 struct aiScene;
 
@@ -22,12 +24,15 @@ public:
 
     // The default scene, as it is: kMeshPath, or the installed copy of it.
     void load(GLuint program, const char* path = kMeshPath);
-    // A user's model: placed by its nodes and fitted into the default scene's bounds.
-    void loadModel(GLuint program, const char* model);
+    // A user's model: up turned up, placed by its nodes, framed in `view`, with its images, both
+    // sides of its surfaces, its lines and points.
+    void loadModel(GLuint program, const char* model, const ModelView& view, ModelUp up = ModelUp::Declared);
     // Another model, taken as loadModel takes it, in place of the one shown. A file that gives
     // nothing to draw is said why on one line and keeps the one shown. True when replaced.
-    bool replaceModel(const char* model);
+    bool replaceModel(const char* model, const ModelView& view, ModelUp up = ModelUp::Declared);
     void draw();
+    // Why the last load drew nothing, as its console line says; empty when it drew.
+    std::string problem;
 
     // What every part carries; nothing reads these back (the builders work from MeshFlags).
     bool hasNormals = false;
@@ -37,10 +42,24 @@ public:
     const aiScene* scene = nullptr;
     std::vector<OglMeshPart> parts;
     std::vector<GLint> colorUniforms;
+    // A user's model: where it was framed and its light placed, and its surfaces seen from behind.
+    ModelFrame modelFrame;
+    bool bothSides = false;
 
 private:
+    // The part's switches of the one program: "col_vertex" (its vertices carry colours),
+    // "col_unlit" (lines and points, in their colour as it is), "col_mapped" (it draws its image).
+    struct PartUniforms {
+        GLint vertexColors;
+        GLint unlit;
+        GLint mapped;
+    };
+    void locateUniforms(GLuint program);
     // Takes the parts and their flags, and uploads them; the GL buffers of the parts it replaces go.
     void use(const MeshFlags& flags, std::vector<OglMeshPart> built);
+
+    std::vector<PartUniforms> partUniforms_;
+    OglTextures textures_;
 };
 
 // Assimp's realtime max-quality preset plus Debone.
@@ -50,4 +69,3 @@ constexpr unsigned kImportFlags =
     aiProcess_ValidateDataStructure | aiProcess_ImproveCacheLocality | aiProcess_RemoveRedundantMaterials |
     aiProcess_SortByPType | aiProcess_FindDegenerates | aiProcess_FindInvalidData | aiProcess_GenUVCoords |
     aiProcess_FindInstances | aiProcess_OptimizeMeshes | aiProcess_Debone;
-

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <string_view>
 #include <vector>
 
 #include "tracker/Console.h"
@@ -17,7 +18,12 @@ void printInfoLog(GLuint name, GetIv getIv, GetLog getLog) {
     getIv(name, GL_INFO_LOG_LENGTH, &length);
     std::vector<char> log(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
     if (length > 0) getLog(name, length, nullptr, log.data());
-    std::printf("%s\n", log.data());
+    // The driver may quote the source, a file from outside: its lines as they were, made printable.
+    std::string shown;
+    std::string_view rest(log.data());
+    for (size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1))
+        shown += Leap::printable(rest.substr(0, end), Leap::kWholeLine) + '\n';
+    std::printf("%s%s\n", shown.c_str(), Leap::printable(rest, Leap::kWholeLine).c_str());
 }
 }  // namespace
 

@@ -4,7 +4,7 @@
 HANDVIEW_PACKAGES=(
   cmake ninja-build g++ pkg-config python3
   libsdl2-dev libglew-dev libassimp-dev libois-dev libboost-timer-dev
-  libx11-dev libxi-dev libpng-dev libgtest-dev
+  libx11-dev libxi-dev libpng-dev libgtest-dev libstb-dev libsdl2-ttf-dev libfontconfig-dev fonts-dejavu-core
   libboost1.74-dev nlohmann-json3-dev python3-websockets
   libopencv-videoio-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
   libxnnpack-dev libpthreadpool-dev libflatbuffers-dev flatbuffers-compiler python3-numpy

@@ -6,7 +6,6 @@
 
 #include <fstream>
 
-namespace {
 std::string executableDirectory() {
     char buffer[4096];
     const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -14,7 +13,6 @@ std::string executableDirectory() {
     const std::string exe(buffer, size_t(length));
     return exe.substr(0, exe.rfind('/') + 1);
 }
-}  // namespace
 
 std::string nativePath(const char* path) {
     std::string native(path);

@@ -13,5 +13,7 @@ std::string dataFilePath(const char* path, bool besideExecutable);
 // executable, never by an absolute path, so a build tree's program never picks up a copy installed
 // elsewhere on the machine. Empty when there is none: a build-tree program.
 std::string installedDataDirectory();
+// The running executable's directory with its final slash; empty when unknown.
+std::string executableDirectory();
 // The program's paths are written with backslashes; the file system here wants forward slashes.
 std::string nativePath(const char* path);

@@ -20,6 +20,7 @@ struct Message {
     std::string problem;          // bad: what is wrong, a short phrase
     int64_t timestampUs = 0;      // frame: device clock
     std::vector<HandData> hands;  // frame
+    std::string warning;          // frame: the service's, when it has one
     int64_t version = 0;          // version: the protocol (-1 when not an integer)
     std::string serviceVersion;   // version
     bool deviceReady = true;      // deviceEvent: attached and streaming

@@ -175,6 +175,10 @@ HandList Frame::hands() const {
 int64_t Frame::timestamp() const {
     return data_ ? data_->timestampMs : 0;
 }
+const std::string& Frame::warning() const {
+    static const std::string none;
+    return data_ ? data_->warning : none;
+}
 
 // Nothing may escape the controller's calls: a source that throws (out of memory, say) is
 // replaced by no device rather than ending the program.

@@ -27,6 +27,7 @@ struct HandData {
 struct FrameData {
     int64_t timestampMs = 0;  // since the first frame of the connection or recording
     std::vector<HandData> hands;
+    std::string warning;  // the service's word on why no hand can be read; usually empty
 };
 
 class Source;
@@ -118,6 +119,8 @@ public:
     bool isValid() const;
     HandList hands() const;
     int64_t timestamp() const;  // milliseconds since the first frame of the connection or recording
+    // Not a vendor call: what the service says keeps it from reading a hand; empty while all is well.
+    const std::string& warning() const;
 };
 
 // Polls its source; copies share it. The default constructor picks the source from the

@@ -13,6 +13,9 @@ constexpr unsigned short kServicePort = 6437;
 constexpr const char* kServicePath = "/v6.json";  // the version is in the path too
 // Any one message, either way; a peer that sends a larger one is dropped.
 constexpr size_t kMaxMessageBytes = 64 * 1024;
+// A frame's field, from handview-camera only: why no hand can be read now ("too dark ..."), absent
+// while all is well. A client that does not know it ignores it, as it does the other fields it skips.
+constexpr const char* kWarningField = "handviewWarning";
 
 // A service on this machine.
 inline std::string localServiceUrl(unsigned short port = kServicePort) {

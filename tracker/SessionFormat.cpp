@@ -146,7 +146,7 @@ public:
 
 private:
     void flushFrame(std::vector<ReplayStep>& out) {
-        if (pending_) out.push_back({time_, Frame(FrameData{time_, std::move(hands_)})});
+        if (pending_) out.push_back({time_, Frame(FrameData{time_, std::move(hands_), {}})});
         hands_.clear();
         pending_ = pendingNone_ = false;
     }

@@ -70,16 +70,25 @@ std::unique_ptr<Capture> Capture::openVideo(const std::string& path, std::string
 }
 
 Capture::~Capture() {
+    stopLive();
+}
+
+void Capture::startLive() {
+    if (thread_.joinable()) return;
+    ending_ = false;
+    thread_ = std::thread([this] { camera_ >= 0 ? readCamera() : playVideo(); });
+}
+
+void Capture::stopLive() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ending_ = true;
     }
     changed_.notify_all();
     if (thread_.joinable()) thread_.join();
-}
-
-void Capture::startLive() {
-    thread_ = std::thread([this] { camera_ >= 0 ? readCamera() : playVideo(); });
+    capture_.release();
+    first_ = cv::Mat();
+    taken_ = published_;
 }
 
 bool Capture::readVideo(cv::Mat& image) {
@@ -124,6 +133,7 @@ bool Capture::pause(double seconds) {
 void Capture::readCamera() {
     bool lost = false;
     auto retry = Clock::now();
+    if (!capture_.isOpened()) capture_.open(camera_, cv::CAP_V4L2);  // after a rest
     while (pause(0)) {
         cv::Mat image;  // a fresh one: the last is still being read
         if (capture_.read(image) && !image.empty()) {

@@ -29,6 +29,9 @@ public:
     // at its frame rate, over again from its start at its end. next() gives the newest frame, and
     // those it did not ask for in time are dropped, so a slow reader never falls behind.
     void startLive();
+    // Reading ends and the device is released (a camera's light goes off); startLive() opens it
+    // again, a video from its start.
+    void stopLive();
 
     // Live: waits for a frame newer than the last one given; false once `stop` is set. Otherwise
     // the video's frames in order, timed by its frame rate; false at its end.

@@ -33,7 +33,8 @@ std::string deviceMessage() {
         .dump();
 }
 
-std::string frameMessage(int64_t id, int64_t timestampUs, const ControllerHand* hand, int64_t handId) {
+std::string frameMessage(int64_t id, int64_t timestampUs, const ControllerHand* hand, int64_t handId,
+                         const std::string& warning) {
     json hands = json::array(), pointables = json::array();
     if (hand) {
         hands.push_back({{"id", handId},
@@ -49,7 +50,9 @@ std::string frameMessage(int64_t id, int64_t timestampUs, const ControllerHand* 
                                   {"extended", hand->extended[f]},
                                   {"tool", false}});
     }
-    return json{{"id", id}, {"timestamp", timestampUs}, {"hands", hands}, {"pointables", pointables}}.dump();
+    json message{{"id", id}, {"timestamp", timestampUs}, {"hands", hands}, {"pointables", pointables}};
+    if (!warning.empty()) message[Leap::kWarningField] = warning;
+    return message.dump();
 }
 
 }  // namespace webcam

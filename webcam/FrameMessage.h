@@ -16,7 +16,9 @@ std::string greetingMessage();
 std::string deviceMessage();
 
 // One camera frame, one JSON line without its line end. No hand: "hands": []. A hand lists all
-// five fingers, each extended or not, as the controller does.
-std::string frameMessage(int64_t id, int64_t timestampUs, const ControllerHand* hand, int64_t handId);
+// five fingers, each extended or not, as the controller does. A warning (the preview's line) goes
+// along for the viewer's overlay.
+std::string frameMessage(int64_t id, int64_t timestampUs, const ControllerHand* hand, int64_t handId,
+                         const std::string& warning = "");
 
 }  // namespace webcam

@@ -248,6 +248,11 @@ bool TrackingServer::waitForClient(const std::atomic<bool>& stop) {
     return streamingClients_ > 0;
 }
 
+bool TrackingServer::watched() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return streamingClients_ > 0;
+}
+
 void TrackingServer::stop() {
     io_.stop();
     if (thread_.joinable()) thread_.join();

@@ -39,6 +39,8 @@ public:
 
     // Until a client asks for frames (true) or `stop` is set (false).
     bool waitForClient(const std::atomic<bool>& stop);
+    // A client asks for frames now.
+    bool watched();
 
     // Drops every client and the listener; the thread is gone when it returns.
     void stop();

@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "tracker/Console.h"
 #include "tracker/DataFiles.h"
 #include "tracker/Protocol.h"
 #include "webcam/Capture.h"
@@ -96,51 +97,63 @@ int main(int argc, char** argv) {
         consoleLine("cannot load the hand models: " + reader.error());
         return 1;
     }
-    if (!o.toStdout) {
-        consoleLine("serving " + Leap::localServiceUrl(server.port()));
-        // Nobody watches yet: a video waits for its first viewer to start, unless the preview shows it.
-        if (!preview && !server.waitForClient(stopRequested)) return 0;
-    }
-    if (!o.toStdout || !o.video) capture->startLive();
-
+    if (!o.toStdout) consoleLine("serving " + Leap::localServiceUrl(server.port()));
+    // Nobody watches yet, nor after the last client: the camera rests, released, its light off.
+    // The preview is a watcher of its own.
+    const bool rests = !o.toStdout && !preview;
+    Leap::ConsoleLines<1> restLine(consoleLine);
     HandFilter filter;
     HandCentring centring;
     CameraFrame frame;
-    int64_t dropped = 0;
     bool saidRefusal = false, saidSkipped = false;
-    // One frame read, served and shown; an exit code once the run is to end.
-    const auto serve = [&](int64_t id) -> std::optional<int> {
-        const int64_t start = nowUs();
-        std::optional<ControllerHand> seen;
-        const auto sighting = reader.read(frame.image);
-        if (!reader.refusal().empty() && !std::exchange(saidRefusal, true))
-            consoleLine(reader.refusal() + "; such frames show no hand");
-        if (sighting) seen = toControllerSpace(*sighting, frame.image.cols, frame.image.rows);
-        std::optional<ControllerHand> hand = filter.next(seen, frame.timestampUs);
-        if (!o.fixedRest) hand = centring.next(hand, frame.timestampUs);
-        const double readerMs = double(nowUs() - start) / 1e3;
-        std::string message = frameMessage(id, frame.timestampUs, hand ? &*hand : nullptr, filter.handId());
-        if (!o.toStdout) {
-            server.send(std::move(message));
-        } else if (std::printf("%s\n", message.c_str()) < 0 || std::fflush(stdout) != 0) {
-            consoleLine("cannot write to standard output");
-            return 1;
+    int64_t id = 1;
+    for (;;) {
+        if (rests) {
+            capture->stopLive();
+            if (!server.waitForClient(stopRequested)) return 0;
+            restLine.rearm();
         }
-        if (preview) {
+        if (!o.toStdout || !o.video) capture->startLive();
+        PreviewStatus status(!o.video);  // its warnings go out with the frames
+        int64_t dropped = capture->dropped();
+        // One frame read, served and shown; an exit code once the run is to end.
+        const auto serve = [&]() -> std::optional<int> {
+            const int64_t start = nowUs();
+            std::optional<ControllerHand> seen;
+            const auto sighting = reader.read(frame.image);
+            if (!reader.refusal().empty() && !std::exchange(saidRefusal, true))
+                consoleLine(reader.refusal() + "; such frames show no hand");
+            if (sighting) seen = toControllerSpace(*sighting, frame.image.cols, frame.image.rows);
+            std::optional<ControllerHand> hand = filter.next(seen, frame.timestampUs);
+            if (!o.fixedRest) hand = centring.next(hand, frame.timestampUs);
+            const double readerMs = double(nowUs() - start) / 1e3;
             const int delivered = int(1 + capture->dropped() - dropped);
             dropped = capture->dropped();
-            const auto& view = reader.lastView();
-            if (!preview->show({frame.image, frame.timestampUs, delivered, readerMs, view, hand})) return 0;
+            const PreviewFrame shown{frame.image, frame.timestampUs, delivered, readerMs, reader.lastView(), hand};
+            status.add(shown);
+            std::string message =
+                frameMessage(id, frame.timestampUs, hand ? &*hand : nullptr, filter.handId(), status.warning());
+            if (!o.toStdout) {
+                server.send(std::move(message));
+            } else if (std::printf("%s\n", message.c_str()) < 0 || std::fflush(stdout) != 0) {
+                consoleLine("cannot write to standard output");
+                return 1;
+            }
+            if (preview && !preview->show(shown)) return 0;
+            return std::nullopt;
+        };
+        for (; capture->next(frame, stopRequested); ++id) {
+            try {
+                if (const auto end = serve()) return *end;
+            } catch (const cv::Exception& e) {  // a picture no check here foresaw: the service goes on
+                if (!std::exchange(saidSkipped, true))
+                    consoleLine("skipped a frame that OpenCV cannot take (" + e.err + "); others like it go without a line");
+            }
+            if (rests && !server.watched()) break;
         }
-        return std::nullopt;
-    };
-    for (int64_t id = 1; capture->next(frame, stopRequested); ++id) {
-        try {
-            if (const auto end = serve(id)) return *end;
-        } catch (const cv::Exception& e) {  // a picture no check here foresaw: the service goes on
-            if (!std::exchange(saidSkipped, true))
-                consoleLine("skipped a frame that OpenCV cannot take (" + e.err + "); others like it go without a line");
-        }
+        if (!rests || stopRequested) return 0;
+        restLine.say(0, std::string("no client left: ") + (o.video ? "the video stops" : "the camera is closed") +
+                            " until one connects");
     }
     return 0;
 }

@@ -11,10 +11,12 @@ uniform mat4 MVP;
 out vec3 worldPosition;
 out vec3 worldNormal;
 out vec3 vertexColor;
+out vec2 uv;
 
 void main() {
     worldPosition = position;
     worldNormal = normal;
     vertexColor = color;
+    uv = texCoord;
     gl_Position = MVP * vec4(position, 1.0);
 }

@@ -24,9 +24,11 @@
 #                         differ from it
 #   --clients MODE        then clients meet the program, a tracking service on $PORT, beside a watcher client
 #                         that must go on receiving frames: descriptors, crowd, hostile, stalled (see below)
-#                         or loading (the watcher alone, greeted before the models are loaded)
+#                         or loading (the watcher alone, greeted before the models are loaded), or rest (the watcher
+#                         leaves: the program must say so and then cost far less than while reading, and serve the next)
 #   --stdin TEXT          still running half a second later, it is given TEXT on standard input
-#   --quit escape|term|none   how the run is ended (escape); it must still be running then
+#   --quit escape|term|kill|none   how the run is ended (escape); it must still be running then
+#   --alone               after the end, no process is left with the work dir as its own (a child it started)
 #   --exit CODE           expected exit code (0)
 #   --out RE, --no-out RE standard output must (not) match; --err RE: standard error must match,
 #                         and without it be empty. Neither may hold a sanitizer report.
@@ -39,7 +41,7 @@ for flag in ("prep", "env", "out", "no-out", "arg"):
     ap.add_argument("--" + flag, action="append", default=[])
 for flag in ("name", "run", "side", "clients", "wait-out", "xdo", "ref", "stdin", "err", "exit", "size", "quit", "bad", "title", "mask"):
     ap.add_argument("--" + flag, default={"exit": "0", "size": "640x480", "quit": "escape", "bad": "0.002", "title": "^Oh, hello there$", "mask": "0x0+0+0"}.get(flag))
-for flag in ("setpriv", "no-window", "changed"):
+for flag in ("setpriv", "no-window", "changed", "alone"):
     ap.add_argument("--" + flag, action="store_true")
 ap.add_argument("program", nargs=argparse.REMAINDER)
 a = ap.parse_args()
@@ -161,6 +163,21 @@ try:
         while not (gap := any(j > i + 1 for i, j in zip(ids, ids[1:]))) and len(ids) < 400 and (chunk := stalled.recv(65536)):
             data, ids = data + chunk, [int(i) for i in re.findall(rb'\],"id":([0-9]+),"pointables"', data + chunk)]
         gap or fail("the stalled client lost no frames: %d in order" % len(ids))
+    if a.clients == "rest":
+        def cpu():  # the program's processor time, in ticks
+            return sum(map(int, open("/proc/%d/stat" % proc.pid).read().rsplit(")", 1)[1].split()[11:13]))
+        c, t = cpu(), time.time()
+        watched(30)
+        reading, span = cpu() - c, max(time.time() - t, 1)
+        watcher.shutdown(socket.SHUT_RDWR)
+        wait_until(lambda: b"no client left" in streams[proc.stderr.fileno()]) or fail("it never rested")
+        c = cpu()
+        time.sleep(span)  # a window to measure over, not a wait for an event
+        (resting := cpu() - c) <= reading / 4 or fail("resting it took %d ticks, reading %d" % (resting, reading))
+        streams[(watcher := connect()[0]).fileno()] = b""
+        readers.append(threading.Thread(target=reader, args=(watcher.fileno(),)))
+        readers[-1].start()
+        watched()
     a.clients in ("crowd", "hostile") and watched()
     if a.xdo:
         run("xdotool", *shlex.split(a.xdo))
@@ -187,7 +204,7 @@ try:
     if a.quit != "none":
         if proc.poll() is not None:
             fail("ended before it was asked to")
-        proc.send_signal(signal.SIGTERM) if a.quit == "term" else run("xdotool", "key", "Escape")
+        proc.send_signal({"term": signal.SIGTERM, "kill": signal.SIGKILL}[a.quit]) if a.quit in ("term", "kill") else run("xdotool", "key", "Escape")
     try:
         proc.wait(TIMEOUT)
     except subprocess.TimeoutExpired:
@@ -200,6 +217,19 @@ finally:
     proc.wait()
     for t in readers:
         t.join()
+def strays():  # processes working in the work dir: what the program started and left behind
+    def cwd(pid):
+        try:
+            return os.readlink("/proc/%s/cwd" % pid)
+        except OSError:  # gone meanwhile, or a zombie
+            return None
+    return [pid for pid in os.listdir("/proc") if pid.isdigit() and cwd(pid) == os.path.realpath(work)]
+
+
+end = time.time() + TIMEOUT
+while a.alone and strays() and time.time() < end:
+    time.sleep(0.05)
+a.alone and strays() and fail("left running: process " + " ".join(strays()))
 out, err = (streams[fd].decode(errors="replace").replace("\r\n", "\n") for fd in list(streams)[:2])
 if proc.returncode != int(a.exit):
     fail("exit code %d, not %s" % (proc.returncode, a.exit))

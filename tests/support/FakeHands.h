@@ -9,7 +9,7 @@ using HandSpec = Leap::HandData;  // palmPosition, palmNormal, tips
 
 // A valid frame holding these hands, in this order.
 inline Leap::Frame makeFrame(const std::vector<HandSpec>& hands, int64_t timestampMs = 0) {
-    return Leap::Frame(Leap::FrameData{timestampMs, hands});
+    return Leap::Frame(Leap::FrameData{timestampMs, hands, {}});
 }
 
 // Starts disconnected; setConnected(bool); setFrame(Frame) makes the newest frame, older ones stay as

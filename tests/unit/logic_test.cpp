@@ -1,11 +1,14 @@
-// What needs no display: command lines, camera, hand control, part building, shader text, fuzz corpus.
+// What needs no display: command lines, camera, hand control, part building, framing, images, shader
+// text, fuzz corpus.
 #include <assimp/cimport.h>
 #include <assimp/material.h>
 #include <assimp/scene.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,12 +17,14 @@
 #include <sstream>
 #include <tuple>
 
+#include "app/App.h"
 #include "app/FrameTime.h"
 #include "app/Options.h"
 #include "camera/HandControl.h"
 #include "input/OisInput.h"
 #include "render/OglLight.h"
 #include "render/MeshParts.h"
+#include "render/ModelImages.h"
 #include "render/OglMesh.h"
 #include "render/OglShader.h"
 #include "tests/support/FakeHands.h"
@@ -64,6 +69,8 @@ TEST(CommandLine, BothProgramsTakeOneSyntaxAndNameTheOptionOnMisuse) {
         {"handview m.obj --wind -V", "m.obj 1280x720 01"},  // options after operands, a unique prefix
         {"handview -h -- -odd.obj", "-odd.obj 0x0 10"},     // -- ends the options
         {"handview --windowed=0x5", "--windowed=0x5 is not a size such as 1280x720 (1 to 16384 pixels a side)"},
+        {"handview --up=-z", "--up takes +y or +z, not -z"},
+        {"handview --hud=maybe", "--hud takes on or off, not maybe"},
         {"handview a.obj b.obj", "one model at most, not 2"},
         {"handview -hx", "unknown option -x"},
         {"handview --help=me", "--help takes no value"},
@@ -274,7 +281,8 @@ aiScene* makeScene(const std::vector<MeshSpec>& meshes, std::vector<const aiColo
 }  // namespace
 
 // The first mesh decides which attributes every part has, each at its shader location by meaning;
-// only whole triangles of existing vertices are drawn; the colour is the diffuse one, else white.
+// only whole triangles of existing vertices are drawn; the colour is the diffuse one, else white. A
+// user's model (placed) keeps each mesh's own attributes, and its lines where it has no triangle.
 TEST(MeshParts, BuiltFromTheScene) {
     const MeshSpec full{{{0, 1, 2}}, true, true, true}, textured{{{0, 1, 2}}, false, false, true};
     const MeshSpec lines{{{0, 1}, {1, 2}}, false, true}, unlit{{{0}, {1, 2, 0, 1}, {}}, false, false, false, 1};
@@ -287,6 +295,8 @@ TEST(MeshParts, BuiltFromTheScene) {
         std::vector<float> firstVertex;
         std::vector<uint32_t> indices;
         std::vector<float> colour;
+        bool placed = false;
+        int corners = 3;
     } cases[] = {
         {{}, 0, {}, {}, {}, {}},
         {{MeshSpec{}}, 1, {0}, {0, 0, 0}, {0, 1, 2}, {0.8f, 0.1f, 0.2f}},
@@ -297,11 +307,13 @@ TEST(MeshParts, BuiltFromTheScene) {
         {{lines, full, unlit}, 1, {0, 2}, {100, 0, 0, .25f, .5f, .75f}, {0, 1, 2}, {0.8f, 0.1f, 0.2f}},
         {{MeshSpec{}, {{{0, 1, 2}}, false, false, false, 1}}, 2, {0}, {100, 0, 0}, {0, 1, 2}, {1, 1, 1}},
         {{hostile}, 1, {0}, {0, 0, 0}, {2, 1, 0, 1, 2, 0}, {1, 1, 1}},
+        {{MeshSpec{}, full}, 2, {0, 1, 2, 3}, {100, 0, 0, 0, 1, 0, .25f, .5f, .75f, .5f, .25f}, {0, 1, 2}, {0.8f, 0.1f, 0.2f}, true},
+        {{full, lines}, 2, {0, 2}, {100, 0, 0, .25f, .5f, .75f}, {0, 1, 1, 2}, {0.8f, 0.1f, 0.2f}, true, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         const std::unique_ptr<aiScene> scene(makeScene(c.meshes, {&red, nullptr}));
-        const std::vector<OglMeshPart> parts = buildParts(*scene, decideFlags(*scene));
+        const std::vector<OglMeshPart> parts = c.placed ? buildPlacedParts(*scene) : buildParts(*scene, decideFlags(*scene));
         ASSERT_EQ(parts.size(), c.parts);
         if (parts.empty()) continue;
         const OglBuffVertex& v = parts.back().vertexBuffer;
@@ -310,36 +322,138 @@ TEST(MeshParts, BuiltFromTheScene) {
         EXPECT_EQ(locations, c.locations);
         EXPECT_EQ(std::vector<float>(v.vertices.begin(), v.vertices.begin() + v.stride), c.firstVertex);
         EXPECT_EQ(parts.back().indexBuffer.indices, c.indices);
+        EXPECT_EQ(parts.back().indexBuffer.elementsPerPrimitive, c.corners);
         EXPECT_EQ(std::vector<float>({parts.back().color.r, parts.back().color.g, parts.back().color.b}), c.colour);
     }
 }
 
-// A model's triangles go into the default scene's box (x and z -0.75 to 1.25, y -0.08 to 0.62), centred,
-// by the largest scale that keeps them inside; that scene's own bounds stay exactly where they are.
-TEST(MeshParts, FittedIntoTheDefaultScenesBoxByOneScale) {
-    const float inf = std::numeric_limits<float>::infinity();
+// A user's model, seen from the start pose: centred on the view's axis, as large as fills half the
+// view's width or height, whichever binds first, never nearer the eye than half the default scene's
+// distance; its light outside it, above it and nearer the eye.
+TEST(MeshParts, FramedInHalfTheStartViewAndLitFromOutside) {
+    const auto box = [](aiVector3D lo, aiVector3D hi) {
+        std::vector<aiVector3D> corners;
+        for (int k = 0; k < 8; ++k) corners.emplace_back(k & 1 ? hi.x : lo.x, k & 2 ? hi.y : lo.y, k & 4 ? hi.z : lo.z);
+        return corners;
+    };
     const struct {
-        std::vector<float> positions;  // one triangle
-        float scale;
-        std::vector<float> fitted;
+        std::vector<aiVector3D> points;
+        float aspect;
+        bool fills;  // half the view's width or height, else less
     } cases[] = {
-        {{-.75f, -.08f, -.75f, 1.25f, .62f, 1.25f, 0, 0, 0}, 1, {-.75f, -.08f, -.75f, 1.25f, .62f, 1.25f, 0, 0, 0}},
-        {{1e3f, 1e3f, 1e3f, 1400, 1e3f, 1e3f, 1e3f, 1e3f, 1200}, .005f, {-.75f, .27f, -.25f, 1.25f, .27f, -.25f, -.75f, .27f, .75f}},
-        {{0, -7, 0, 0, 7, 0, inf, 0, 1}, .05f, {.25f, -.08f, .25f, .25f, .62f, .25f, inf, .27f, .3f}},  // bounds skip it
-        {{5, 5, 5, 5, 5, 5, 5, 5, 5}, 1, {.25f, .27f, .25f, .25f, .27f, .25f, .25f, .27f, .25f}},
+        {box({900, -800, 2000}, {1100, -600, 2200}), 4 / 3.0f, true},   // a cube, huge and far off
+        {box({0, 0, 0}, {.3f, 1.8f, .3f}), 16 / 9.0f, true},            // standing
+        {box({-5, 0, -5}, {5, .1f, 5}), 1, true},                       // flat
+        {{{0, 0, 0}, {.02f, 0, 0}, {20, 28.28f, 20}}, 1, false},        // a needle pointing at the eye
+        {{{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, 1, false},                  // a point
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
+        LeapCam cam;
+        std::tie(cam.viewWidth, cam.viewHeight) = std::make_pair(480 * c.aspect, 480.0f);
         OglBuffVertex vertices;
         vertices.layout.push_back({GL_FLOAT, 3});
-        vertices.vertices = c.positions;
         OglBuffIndex indices;
-        indices.indices = {0, 1, 2};
+        for (const aiVector3D& p : c.points) {
+            indices.indices.push_back(uint32_t(indices.indices.size()));
+            vertices.vertices.insert(vertices.vertices.end(), {p.x, p.y, p.z});
+        }
+        indices.indices.resize((indices.indices.size() + 2) / 3 * 3);  // whole triangles, the last padded with the first point
         std::vector<OglMeshPart> parts{OglMeshPart(vertices, indices)};
         parts[0].vertexBuffer.fill();
-        EXPECT_FLOAT_EQ(fitToDefaultScene(parts), c.scale);
-        for (size_t i = 0; i < c.fitted.size(); ++i) EXPECT_FLOAT_EQ(parts[0].vertexBuffer.vertices[i], c.fitted[i]) << i;
+        const ModelFrame frame = frameInView(parts, startView(cam));
+        const Mat4 m = cam.update();
+        float nearest = 1e9f;
+        Vec3 lo{1e9f, 1e9f, 1e9f}, hi{-1e9f, -1e9f, -1e9f}, low = lo, high = hi;  // the model's, its picture's
+        for (size_t i = 0; i < vertices.vertices.size(); i += 3) {
+            const float* v = &parts[0].vertexBuffer.vertices[i];
+            const Vec3 p{v[0], v[1], v[2]}, ndc = project(m, p);
+            nearest = std::min(nearest, dot(p - cam.position, cam.target - cam.position));
+            for (auto [at, min, max] : {std::tie(p, lo, hi), std::tie(ndc, low, high)}) {
+                min = {std::min(min.x, at.x), std::min(min.y, at.y), std::min(min.z, at.z)};
+                max = {std::max(max.x, at.x), std::max(max.y, at.y), std::max(max.z, at.z)};
+            }
+        }
+        const float extent = std::max(high.x - low.x, high.y - low.y) / 2;
+        EXPECT_TRUE(c.fills ? std::fabs(extent - .5f) < 1e-3f : extent < .5f) << extent;  // a quarter pixel of 480
+        EXPECT_NEAR(std::hypot(high.x + low.x, high.y + low.y), 0, 2e-3f);  // centred
+        const Vec3 light{frame.light.x, frame.light.y, frame.light.z};
+        EXPECT_GE(nearest, 1.5f);  // half of the 3.02 from the eye to the default scene's centre
+        EXPECT_TRUE(light.y > hi.y && length(light - cam.position) < length((lo + hi) * .5f - cam.position));
     }
+}
+
+// Blender and an FBX's UpAxis declare which way is up; --up forces it.
+TEST(MeshParts, UpTurnedToYAsDeclaredOrForced) {
+    const struct {
+        const char* format;
+        int upAxis, sign;
+        const char* forced;
+        aiVector3D turned;  // where the file's (0, 1, 2) goes
+    } cases[] = {
+        {"", -1, 1, "", {0, 1, 2}}, {"Blender 3D Importer", -1, 1, "", {0, 2, -1}}, {"Autodesk FBX Importer", 2, 1, "", {0, 2, -1}},
+        {"Autodesk FBX Importer", 2, -1, "", {0, -2, 1}}, {"Autodesk FBX Importer", 1, -1, "", {0, -1, -2}},
+        {"Autodesk FBX Importer", 0, 1, "", {-1, 0, 2}}, {"Blender 3D Importer", -1, 1, "+y", {0, 1, 2}}, {"", -1, 1, "+z", {0, 2, -1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        aiScene scene;
+        scene.mMetaData = new aiMetadata;
+        scene.mMetaData->Add("SourceAsset_Format", aiString(std::string(c.format)));
+        if (c.upAxis >= 0) scene.mMetaData->Add("UpAxis", int32_t(c.upAxis));
+        scene.mMetaData->Add("UpAxisSign", int32_t(c.sign));
+        ModelUp up = ModelUp::Declared;
+        EXPECT_TRUE(*c.forced == 0 || parseModelUp(c.forced, up));
+        const aiVector3D turned = upTurn(scene, up) * aiVector3D(0, 1, 2);
+        EXPECT_EQ(std::make_tuple(turned.x, turned.y, turned.z), std::make_tuple(c.turned.x, c.turned.y, c.turned.z));
+    }
+    ModelUp up = ModelUp::Declared;
+    EXPECT_FALSE(parseModelUp("-z", up) || parseModelUp("z", up) || parseModelUp("+Y", up));
+}
+
+// A material's image: embedded, or a regular file as written, beside the model, in any case; then
+// decoded within bounds. Anything else gets a reason.
+TEST(ModelImages, FoundAndDecodedWithinBoundsOrRefusedWithTheirReason) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("handview-images-" + std::to_string(getpid()));
+    const fs::path data = HANDVIEW_SOURCE_DIR "/tests/data/models";
+    fs::create_directories(dir / "sub");
+    fs::create_directory(dir / "folder.png");
+    ASSERT_EQ(mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+    for (const auto& [from, to] : {std::pair{"quadrants.png", "skin.png"}, {"quadrants.png", "sub/tex.png"}, {"cut.png", "cut.png"}, {"huge.png", "huge.png"}})
+        fs::copy_file(data / from, dir / to);
+    std::ofstream(dir / "notes.png") << "not an image\n";
+    const std::string png = fileBytes(data / "quadrants.png");
+    aiScene scene;
+    scene.mTextures = new aiTexture* [scene.mNumTextures = 2] { new aiTexture, new aiTexture };
+    scene.mTextures[0]->pcData = new aiTexel[png.size() / 4 + 1];
+    std::memcpy(scene.mTextures[0]->pcData, png.data(), scene.mTextures[0]->mWidth = unsigned(png.size()));
+    scene.mTextures[0]->mFilename = "inside.png";
+    scene.mTextures[1]->pcData = new aiTexel[(scene.mTextures[1]->mWidth = 2) * (scene.mTextures[1]->mHeight = 1)]{};
+    const struct {
+        std::string written;
+        std::string where;    // "*N": the scene's Nth image; else the end of the file's path, or the reason
+        std::string decoded;  // "WxH", or the start of the reason
+        int maxSide = kMaxImageSide;
+    } cases[] = {
+        {"*0", "*0", "16x16"}, {"*1", "*1", "2x1"}, {"inside.png", "*0", "16x16"}, {"*2", "the model embeds no such image", ""},
+        {"sub/tex.png", "/sub/tex.png", "16x16"}, {".\\sub\\tex.png", "/sub/tex.png", "16x16"}, {"D:\\art\\Skin.PNG", "/skin.png", "16x16"},
+        {(dir / "skin.png").string(), "/skin.png", "16x16"}, {"missing.png", "no such file as written, nor by its name beside the model", ""},
+        {"pipe.png", "it is a named pipe, not a file", ""}, {"folder.png", "it is a directory, not a file", ""},
+        {"/dev/zero", "it is not a regular file", ""}, {"skin.png", "/skin.png", "it declares 16x16 pixels, over the limit of 8 a side", 8},
+        {"huge.png", "/huge.png", "it declares 16384x16384 pixels, over the limit of 8192 a side"},
+        {"cut.png", "/cut.png", "truncated or corrupt ("}, {"notes.png", "/notes.png", "not an image it reads ("},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.written);
+        const ImageSource source = findImage(scene, c.written, dir.string());
+        const std::string where = source.embedded ? "*" + std::to_string(source.embedded == scene.mTextures[1]) : source.problem.empty() ? source.path : source.problem;
+        EXPECT_TRUE(where.size() >= c.where.size() && where.compare(where.size() - c.where.size(), c.where.size(), c.where) == 0) << where;
+        const DecodedImage image = decodeImage(source, c.maxSide);
+        const std::string decoded = c.decoded.empty() ? source.problem : c.decoded;  // a lookup's reason, as it was
+        EXPECT_EQ(image.pixels ? std::to_string(image.width) + "x" + std::to_string(image.height) : image.problem.substr(0, decoded.size()), decoded);
+    }
+    fs::remove_all(dir);
 }
 
 // glTF's importers may give a material only a base colour.
