@@ -359,7 +359,7 @@ TEST(MeshParts, FramedInHalfTheStartViewAndLitFromOutside) {
             vertices.vertices.insert(vertices.vertices.end(), {p.x, p.y, p.z});
         }
         indices.indices.resize((indices.indices.size() + 2) / 3 * 3);  // whole triangles, the last padded with the first point
-        std::vector<OglMeshPart> parts{OglMeshPart(vertices, indices)};
+        std::vector<OglMeshPart> parts{OglMeshPart(vertices, indices, {1, 1, 1})};
         parts[0].vertexBuffer.fill();
         const ModelFrame frame = frameInView(parts, startView(cam));
         const Mat4 m = cam.update();
