@@ -11,12 +11,12 @@
 #include <string>
 #include <string_view>
 
-#include "app/DataFiles.h"
 #include "app/FrameTime.h"
 #include "app/WindowIcon.h"
 #include "camera/HandControl.h"
 #include "camera/HandState.h"
 #include "tracker/Console.h"
+#include "tracker/DataFiles.h"
 
 namespace {
 void printImporterLine(const char* message, char*) {
@@ -180,15 +180,12 @@ void App::notify(const std::string& text) {
 int App::run() {
     if (!init()) return -1;
 
-    const double fixedStepSeconds = Leap::fixedStepMs() / 1000.0;  // 0: the wall clock
+    FrameClock clock(Leap::fixedStepMs() / 1000.0);  // 0: the wall clock
     boost::timer::cpu_timer timer;
-    boost::timer::nanosecond_type previousWall = 0;
     while (running) {
         pollEvents();
         step();
-        const boost::timer::nanosecond_type wall = timer.elapsed().wall;
-        frameTime = fixedStepSeconds > 0 ? fixedStepSeconds : wallToSeconds(previousWall, wall);
-        previousWall = wall;
+        frameTime = clock.passEnded(timer.elapsed().wall);
     }
     SDL_Quit();
     return 0;

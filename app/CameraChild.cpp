@@ -15,9 +15,9 @@
 #include <thread>
 #include <utility>
 
-#include "app/DataFiles.h"
 #include "tracker/Address.h"
 #include "tracker/Console.h"
+#include "tracker/DataFiles.h"
 
 namespace {
 constexpr const char* kProgram = "handview-camera";

@@ -1,9 +1,13 @@
 // The webcam's model runtime (XNNPACK) against a second, independent evaluation of the same files
 // (bench/tflite_numpy.py, plain numpy in float64) on real photographs: prints the largest
 // difference per output, against the output's own scale (its largest magnitude), and whether it is
-// within 1e-3 of it. Exits 1 if any is not; never looks at a time.
-// Usage: hand_model_check [MODEL.tflite | MODELS_DIR]... [PHOTO]...   (default: the shipped models,
-// three test photos)
+// within 1e-3 of it. Exits 1 if any is not; never looks at a time. With --write DIR it also keeps, for
+// each photo, the models' inputs (PHOTO-SIDE.png) and numpy's outputs (PHOTO.MODEL.f32, the outputs
+// one after the other, float32): the suite's test compares the runtime with those
+// (tests/data/model-outputs, written by: hand_model_check --write tests/data/model-outputs
+// webcam/models/palm_detection_lite.tflite webcam/models/hand_landmark_lite.tflite tests/data/hands/five.jpg).
+// Usage: hand_model_check [--write DIR] [MODEL.tflite | MODELS_DIR]... [PHOTO]...   (default: the
+// shipped models, three test photos)
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,15 +35,21 @@ size_t elements(const Shape& s) {
     return n;
 }
 
-// The photo letterboxed into the model's square input, RGB in [0, 1], as the hand reader feeds it.
-void fill(const cv::Mat& bgr, int side, float* input) {
+// The photo letterboxed into the model's square input, as the hand reader feeds it (8-bit BGR here).
+cv::Mat letterboxed(const cv::Mat& bgr, int side) {
     const double scale = double(side) / std::max(bgr.cols, bgr.rows);
-    cv::Mat fitted, square(side, side, CV_8UC3, cv::Scalar::all(0)), rgb;
+    cv::Mat fitted, square(side, side, CV_8UC3, cv::Scalar::all(0));
     cv::resize(bgr, fitted, cv::Size(int(bgr.cols * scale), int(bgr.rows * scale)), 0, 0, cv::INTER_AREA);
     fitted.copyTo(
         square(cv::Rect((side - fitted.cols) / 2, (side - fitted.rows) / 2, fitted.cols, fitted.rows)));
+    return square;
+}
+
+// The input: RGB in [0, 1].
+void fill(const cv::Mat& square, float* input) {
+    cv::Mat rgb;
     cv::cvtColor(square, rgb, cv::COLOR_BGR2RGB);
-    rgb.convertTo(cv::Mat(side, side, CV_32FC3, input), CV_32F, 1 / 255.0);
+    rgb.convertTo(cv::Mat(square.rows, square.cols, CV_32FC3, input), CV_32F, 1 / 255.0);
 }
 
 std::vector<float> readFloats(const fs::path& path, size_t count) {
@@ -59,8 +69,13 @@ std::string shellWord(const std::string& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::string write;
+    if (argc > 2 && std::string(argv[1]) == "--write") {
+        write = argv[2];
+        argv += 2, argc -= 2;
+    }
     if (argc > 1 && argv[1][0] == '-') {
-        std::fprintf(stderr, "usage: hand_model_check [MODEL.tflite | MODELS_DIR]... [PHOTO]...\n");
+        std::fprintf(stderr, "usage: hand_model_check [--write DIR] [MODEL.tflite | MODELS_DIR]... [PHOTO]...\n");
         return std::string(argv[1]) == "--help" ? 0 : 2;
     }
     std::vector<fs::path> models;
@@ -99,7 +114,11 @@ int main(int argc, char** argv) {
         for (const std::string& photo : photos) {
             const cv::Mat image = cv::imread(photo, cv::IMREAD_COLOR);
             if (image.empty()) bench::ModelDir::fail("cannot read " + photo);
-            fill(image, side, model.input());
+            const cv::Mat square = letterboxed(image, side);
+            const std::string stem = fs::path(photo).stem().string();
+            if (!write.empty() && !cv::imwrite(write + "/" + stem + "-" + std::to_string(side) + ".png", square))
+                bench::ModelDir::fail("cannot write into " + write);
+            fill(square, model.input());
             if (!model.run()) bench::ModelDir::fail("XNNPACK failed to run " + name);
             const fs::path input = fs::path(dir) / "input.f32";
             std::ofstream(input, std::ios::binary)
@@ -110,9 +129,12 @@ int main(int argc, char** argv) {
                 shellWord(path.string()) + " " + shellWord(input.string()) + " " + shellWord(dir);
             if (std::system(command.c_str()) != 0)
                 bench::ModelDir::fail("the numpy evaluation failed: " + command);
+            std::ofstream kept;
+            if (!write.empty()) kept.open(write + "/" + stem + "." + path.stem().string() + ".f32", std::ios::binary);
             for (size_t k = 0; k < outputs.size(); ++k) {
                 const std::vector<float> expected =
                     readFloats(fs::path(dir) / (names[k] + ".f32"), elements(outputs[k]));
+                kept.write(reinterpret_cast<const char*>(expected.data()), std::streamsize(expected.size() * sizeof(float)));
                 double worst = 0, scale = 0;
                 for (size_t i = 0; i < expected.size(); ++i) {
                     worst = std::max(worst, double(std::abs(model.output(k)[i] - expected[i])));

@@ -21,6 +21,9 @@
 
 #include "bench/BenchSupport.h"
 #include "webcam/ControllerSpace.h"
+#include "webcam/HandCentring.h"
+#include "webcam/HandFilter.h"
+#include "webcam/Vectors.h"
 #include "webcam/HandReader.h"
 
 namespace {
@@ -165,69 +168,19 @@ int64_t microseconds(size_t frame) {
 enum Way { kRaw, kBefore, kAfter, kWays };
 const char* const kWayNames[kWays] = {"raw reading", "before (blend)", "after (HandFilter)"};
 
+// Through the real HandFilter, with its own settings or a sweep's.
+Hands through(const Hands& raw, const webcam::HandFilterSettings& settings = {}) {
+    webcam::HandFilter filter(settings);
+    Hands out;
+    for (size_t i = 0; i < raw.size(); ++i) out.push_back(filter.next(raw[i], microseconds(i)));
+    return out;
+}
+
 Hands smoothed(const Hands& raw, Way way) {
-    if (way == kRaw) return raw;
+    if (way != kBefore) return way == kRaw ? raw : through(raw);
     Hands out;
     BeforeFilter before;
-    webcam::HandFilter after;
-    for (size_t i = 0; i < raw.size(); ++i)
-        out.push_back(way == kBefore ? before.next(raw[i]) : after.next(raw[i], microseconds(i)));
-    return out;
-}
-
-// Only the palm, through one filter of the given settings, or one per axis: for the sweep.
-Hands palmThrough(const Hands& raw, float minCutoffHz, float beta, float speedCutoffHz, bool perAxis) {
-    std::vector<webcam::OneEuroFilter> f(perAxis ? 3 : 1,
-                                         webcam::OneEuroFilter(minCutoffHz, beta, speedCutoffHz));
-    Hands out;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (!raw[i])
-            for (auto& one : f) one.reset();
-        out.push_back(raw[i]);
-        if (!raw[i]) continue;
-        const Vector p = raw[i]->palmPosition;
-        const float dt = float(1 / kFps);
-        out.back()->palmPosition = perAxis
-                                       ? Vector{f[0].next({p.x, 0, 0}, dt).x, f[1].next({0, p.y, 0}, dt).y,
-                                                f[2].next({0, 0, p.z}, dt).z}
-                                       : f[0].next(p, dt);
-    }
-    return out;
-}
-
-// Only the palm normal, through one filter of the given settings: for the sweep.
-Hands normalThrough(const Hands& raw, float minCutoffHz, float beta, float speedCutoffHz) {
-    webcam::OneEuroFilter f(minCutoffHz, beta, speedCutoffHz);
-    Hands out;
-    for (const auto& h : raw) {
-        if (!h) f.reset();
-        out.push_back(h);
-        if (!h) continue;
-        const Vector n = f.next(h->palmNormal, float(1 / kFps));
-        const float length = std::sqrt(dot(n, n));
-        out.back()->palmNormal = {n.x / length, n.y / length, n.z / length};
-    }
-    return out;
-}
-
-// The finger states changed only once `frames` frames in a row agree: for the sweep.
-Hands fingersAgreeing(const Hands& raw, int frames) {
-    Hands out;
-    std::array<int, webcam::kFingers> differing{};
-    for (const auto& h : raw) {
-        if (!h || out.empty() || !out.back()) {
-            differing.fill(0);
-            out.push_back(h);
-            continue;
-        }
-        ControllerHand next = *h;
-        next.extended = out.back()->extended;
-        for (size_t f = 0; f < next.extended.size(); ++f) {
-            differing[f] = h->extended[f] != next.extended[f] ? differing[f] + 1 : 0;
-            if (differing[f] >= frames) next.extended[f] = h->extended[f], differing[f] = 0;
-        }
-        out.push_back(next);
-    }
+    for (const auto& hand : raw) out.push_back(before.next(hand));
     return out;
 }
 
@@ -501,33 +454,30 @@ int main(int argc, char** argv) {
     if (sweep) {
         std::printf("\n%8s %6s %8s %12s %9s %10s %10s %10s %10s\n", "cutoff", "beta", "dcutoff", "jitter",
                     "<= 1 mm", "pan lag", "added", "zoom lag", "added");
-        for (bool perAxis : {false, true})
-            for (float cutoff : {0.2f, 0.3f, 0.5f, 0.7f, 1.0f, 1.5f})
-                for (float beta : {0.01f, 0.02f, 0.05f, 0.1f, 0.2f, 0.5f})
-                    for (float dcutoff : {0.3f, 0.5f, 1.0f, 2.0f}) {
-                        const Figures f = figures(folders.back().second, [&](const Hands& h) {
-                            return palmThrough(h, cutoff, beta, dcutoff, perAxis);
-                        });
-                        std::printf("%8.2f %6.2f %8.1f %9.2f mm %8.0f%% %10.2f %10.2f %10.2f %10.2f%s\n",
-                                    cutoff, beta, dcutoff, f.jitter, 100 * f.within, f.panLag, f.panAdded,
-                                    f.zoomLag, f.zoomAdded, perAxis ? " per axis" : "");
-                    }
+        for (float cutoff : {0.2f, 0.3f, 0.5f, 0.7f, 1.0f, 1.5f})
+            for (float beta : {0.01f, 0.02f, 0.05f, 0.1f, 0.2f, 0.5f})
+                for (float dcutoff : {0.3f, 0.5f, 1.0f, 2.0f}) {
+                    webcam::HandFilterSettings palm;
+                    palm.placeCutoffHz = cutoff, palm.placeBeta = beta, palm.speedCutoffHz = dcutoff;
+                    const Figures f = figures(folders.back().second, [&](const Hands& h) { return through(h, palm); });
+                    std::printf("%8.2f %6.2f %8.1f %9.2f mm %8.0f%% %10.2f %10.2f %10.2f %10.2f\n", cutoff, beta,
+                                dcutoff, f.jitter, 100 * f.within, f.panLag, f.panAdded, f.zoomLag, f.zoomAdded);
+                }
         for (float cutoff : {0.3f, 0.5f, 1.0f})
             for (float beta : {1.0f, 2.0f, 4.0f, 8.0f}) {
-                const Figures f = figures(folders.back().second, [&](const Hands& h) {
-                    return normalThrough(h, cutoff, beta, 0.5f);
-                });
-                std::printf(
-                    "the normal through cutoff %.1f Hz, beta %.0f, dcutoff 0.5 Hz: %.2f° RMS; a steady turn "
-                    "of a radian a "
-                    "second %.2f frames behind\n",
-                    cutoff, beta, f.turn, kFps / (2 * M_PI * (cutoff + beta)));
+                webcam::HandFilterSettings turn;
+                turn.turnCutoffHz = cutoff, turn.turnBeta = beta;
+                const Figures f = figures(folders.back().second, [&](const Hands& h) { return through(h, turn); });
+                std::printf("the normal through cutoff %.1f Hz, beta %.0f, dcutoff %.1f Hz: %.2f° RMS; a steady turn "
+                            "of a radian a second %.2f frames behind\n",
+                            cutoff, beta, turn.speedCutoffHz, f.turn, kFps / (2 * M_PI * (cutoff + beta)));
             }
         for (int frames : {1, 2, 3, 4}) {
-            const Figures f =
-                figures(folders.back().second, [&](const Hands& h) { return fingersAgreeing(h, frames); });
-            std::printf("a finger's change taken once %d frames agree: %d count changes (%d photos)\n",
-                        frames, f.flips, f.flippedPhotos);
+            webcam::HandFilterSettings fingers;
+            fingers.agreeingFrames = frames;
+            const Figures f = figures(folders.back().second, [&](const Hands& h) { return through(h, fingers); });
+            std::printf("a finger's change taken once %d frames agree: %d count changes (%d photos)\n", frames,
+                        f.flips, f.flippedPhotos);
         }
     }
     return 0;

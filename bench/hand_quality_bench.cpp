@@ -18,6 +18,7 @@
 
 #include "bench/BenchSupport.h"
 #include "bench/HandPairs.h"
+#include "tracker/Gestures.h"
 #include "webcam/HandReader.h"
 
 namespace {
@@ -52,7 +53,7 @@ std::vector<Label> readLabels(const std::string& path) {
     return labels;
 }
 
-int control(int fingers) { return fingers == 0 ? 0 : fingers <= 2 ? 1 : 2; }
+int control(int fingers) { return fingers == 0 ? 0 : Leap::fingersFly(fingers) ? 2 : 1; }
 
 struct Tally {
     int images = 0, seen = 0, rightControl = 0, exact = 0, boxed = 0, palmInBox = 0;

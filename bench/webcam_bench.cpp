@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "app/App.h"
-#include "app/DataFiles.h"
 #include "bench/BenchSupport.h"
 #include "camera/HandState.h"
 #include "tracker/Address.h"
+#include "tracker/DataFiles.h"
 
 namespace {
 

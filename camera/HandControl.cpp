@@ -5,9 +5,9 @@
 #include <cmath>
 
 #include "render/OglLight.h"
+#include "tracker/Gestures.h"
 
 namespace {
-constexpr int kOpenHandFingers = 2;             // more than this many fingers fly the camera
 constexpr float kPalmPitchOffset = 1.5707964f;  // pi/2 in single precision
 
 Vec3 toVec3(const Leap::Vector& v) {
@@ -24,7 +24,7 @@ Vec3 readFingerTip(const Leap::Frame& frame) {
 
 bool readHandOpen(const Leap::Frame& frame) {
     return frame.isValid() && frame.hands().count() != 0 &&
-           frame.hands().frontmost().fingers().count() > kOpenHandFingers;
+           Leap::fingersFly(frame.hands().frontmost().fingers().count());
 }
 
 Vec3 readPalmAngles(const Leap::Frame& frame) {

@@ -29,9 +29,6 @@ const aiVector3D kWorldUp(0.0f, 1.0f, 0.0f);
 constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180;
 }  // namespace
 
-OglMeshPart::OglMeshPart(OglBuffVertex vertices, OglBuffIndex indices)
-    : OglMeshPart(std::move(vertices), std::move(indices), kWhite) {}
-
 OglMeshPart::OglMeshPart(OglBuffVertex vertices, OglBuffIndex indices, PartColor partColor)
     : vertexBuffer(std::move(vertices)), indexBuffer(std::move(indices)), color(partColor) {}
 

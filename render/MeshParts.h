@@ -17,8 +17,6 @@ struct PartColor {
 };
 
 struct OglMeshPart {
-    // White; the builders always give a colour, so nothing here calls it.
-    OglMeshPart(OglBuffVertex vertices, OglBuffIndex indices);
     OglMeshPart(OglBuffVertex vertices, OglBuffIndex indices, PartColor partColor);
 
     OglBuffVertex vertexBuffer;

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/DataFiles.h"
 #include "tracker/Console.h"
+#include "tracker/DataFiles.h"
 
 namespace {
 // The driver's log of a shader or program, fetched with the length it reports.

@@ -5,20 +5,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include "webcam/Vectors.h"
+
 namespace webcam {
 
 namespace {
 
-struct V {
-    float x, y, z;
-};
-V operator-(const Point3& a, const Point3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-float dot(V a, V b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-float length(V a) { return std::sqrt(dot(a, a)); }
-
 // The bend at joint b between the bones a-b and b-c, in degrees: 0 when straight.
 float bend(const Point3& a, const Point3& b, const Point3& c) {
-    const V u = b - a, v = c - b;
+    const Vector u = vectorOf(b) - vectorOf(a), v = vectorOf(c) - vectorOf(b);
     const float n = length(u) * length(v);
     return n > 0 ? float(std::acos(std::clamp(dot(u, v) / n, -1.0f, 1.0f)) * 180 / M_PI) : 0;
 }
@@ -39,9 +34,9 @@ std::array<bool, kFingers> extendedFingers(const std::array<Point3, kLandmarks>&
     }
     // The thumb's tip measured across the palm, from the index finger's base (0) towards the
     // little finger's (1): a thumb held out lies well beyond the index side, a tucked one over the palm.
-    const V across = lm[17] - lm[5];
+    const Vector across = vectorOf(lm[17]) - vectorOf(lm[5]);
     const float width = dot(across, across);
-    out[0] = width > 0 && dot(lm[4] - lm[5], across) / width < kThumbOutside;
+    out[0] = width > 0 && dot(vectorOf(lm[4]) - vectorOf(lm[5]), across) / width < kThumbOutside;
     return out;
 }
 

@@ -17,8 +17,10 @@ struct Point3 {
     float x = 0, y = 0, z = 0;
 };
 
+using Landmarks = std::array<Point3, kLandmarks>;
+
 struct HandSighting {
-    std::array<Point3, kLandmarks> landmarks{};
+    Landmarks landmarks{};
     std::array<bool, kFingers> extended{};  // thumb first
     float score = 0;                        // the landmark model's hand presence, 0 to 1
 };

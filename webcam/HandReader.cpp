@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "webcam/Fingers.h"
+#include "webcam/HandRegion.h"
 
 namespace webcam {
 

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <opencv2/imgproc.hpp>
 
+#include "tracker/Gestures.h"
+
 namespace webcam {
 
 namespace {
@@ -24,7 +26,6 @@ constexpr int64_t kSteadyRateUs = 1500000;  // the rate is judged only once meas
 constexpr double kSlowFps = 20;
 constexpr double kDarkLevel = 40;  // mean brightness of 255: too little for the reader to find a hand
 constexpr int64_t kNoHandUs = 3000000;
-constexpr int kOpenHandFingers = 2;  // more fly, as the viewer counts them
 
 // Landmark pairs drawn as bones; the finger each belongs to, or -1 for the palm.
 constexpr struct {
@@ -105,7 +106,7 @@ std::string PreviewStatus::reading() const {
     if (fingers_ < 0) return "idle, no hand";
     if (fingers_ == 0) return "idle, fist";
     const std::string count = std::to_string(fingers_) + (fingers_ == 1 ? " finger" : " fingers");
-    return (fingers_ > kOpenHandFingers ? "fly, " : "point, ") + count;
+    return (Leap::fingersFly(fingers_) ? "fly, " : "point, ") + count;
 }
 
 double PreviewStatus::cameraFps() const {

@@ -111,7 +111,7 @@ struct TrackingServer::Session : std::enable_shared_from_this<Session> {
         if (!counted || closed) return;
         if (queue.size() >= kMaxQueued) {
             auto oldest = queue.begin() + (writing ? 1 : 0);  // the one being written must stay
-            while (oldest != queue.end() && !oldest->second) ++oldest;
+            while (oldest != queue.end() && !oldest->droppable) ++oldest;
             if (oldest != queue.end()) queue.erase(oldest);
         }
         queue.push_back({message, true});
@@ -121,7 +121,7 @@ struct TrackingServer::Session : std::enable_shared_from_this<Session> {
     void write() {
         writing = !queue.empty();
         if (!writing) return;
-        ws.async_write(asio::buffer(*queue.front().first),
+        ws.async_write(asio::buffer(*queue.front().text),
                        [self = shared_from_this()](error_code ec, size_t) {
                            self->queue.pop_front();
                            ec ? self->close() : self->write();
@@ -144,7 +144,11 @@ struct TrackingServer::Session : std::enable_shared_from_this<Session> {
     beast::flat_buffer buffer;
     http::request_parser<http::empty_body> parser;
     http::response<http::string_body> response;
-    std::deque<std::pair<std::shared_ptr<const std::string>, bool>> queue;  // a frame may be skipped
+    struct Queued {
+        std::shared_ptr<const std::string> text;
+        bool droppable;  // a frame may be skipped; the greeting and the device may not
+    };
+    std::deque<Queued> queue;
     bool writing = false, background = false, focused = false, counted = false, closed = false;
 };
 

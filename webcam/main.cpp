@@ -11,12 +11,14 @@
 #include <string>
 #include <utility>
 
-#include "app/DataFiles.h"
 #include "tracker/Console.h"
+#include "tracker/DataFiles.h"
 #include "tracker/Protocol.h"
 #include "webcam/Capture.h"
 #include "webcam/Console.h"
 #include "webcam/ControllerSpace.h"
+#include "webcam/HandCentring.h"
+#include "webcam/HandFilter.h"
 #include "webcam/FrameMessage.h"
 #include "webcam/HandReader.h"
 #include "webcam/Options.h"

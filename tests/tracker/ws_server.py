@@ -16,7 +16,7 @@
 # the end of stdin, dropping its clients. Lines starting with '!' are commands:
 #   !binary TEXT   TEXT as a binary message      !big      a text message of 70,000 bytes
 #   !partial       half a message, then the TCP connection drops
-#   !close         a clean WebSocket close       !away S   the service is gone for S seconds
+#   !away S        the service is gone for S seconds
 #   !freeze        reads nothing more from the clients, so pings go unanswered
 #   !answer        late-handshake: lets the handshakes go on
 # --mode not-websocket answers every connection with a plain HTTP page; silent accepts and says
@@ -45,8 +45,6 @@ async def send(ws, line):
     elif command == "partial":  # a text frame announcing 1000 bytes, then the socket is gone
         ws.transport.write(b"\x81\x7e\x03\xe8" + b'{"hands": [')
         ws.transport.abort()
-    elif command == "close":
-        await ws.close()
     elif command == "freeze":
         ws.transport.pause_reading()
     else:

@@ -1,5 +1,5 @@
 // The data directories are found from the executable's own path, so any working directory works.
-#include "app/DataFiles.h"
+#include "tracker/DataFiles.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
