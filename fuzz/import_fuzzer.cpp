@@ -11,7 +11,7 @@
 
 #include "render/MeshParts.h"
 #include "render/ModelImages.h"
-#include "render/OglMesh.h"
+#include "render/ModelFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const char* const hints[] = {"obj", "ply", "stl", "off", "gltf"};

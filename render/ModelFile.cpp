@@ -16,7 +16,6 @@
 #include <cstring>
 #include <new>
 
-#include "render/OglMesh.h"
 
 namespace {
 #if defined(__SANITIZE_ADDRESS__)
@@ -116,7 +115,7 @@ ModelImport importModel(const char* path, ModelUp up) {
             aiReleasePropertyStore(properties);
             result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             if (result.scene == nullptr) why = oneLine(aiGetErrorString());
-            if (sceneHasMeshes(result.scene))
+            if ((result.meshes = sceneHasMeshes(result.scene)))
                 result.parts = buildPlacedParts(*result.scene, upTurn(*result.scene, up));
         } catch (const std::bad_alloc&) {
             aiReleaseImport(result.scene);

@@ -1,6 +1,7 @@
 // A model file the user names: checked before the importer sees it, imported under a memory bound.
 #pragma once
 
+#include <assimp/postprocess.h>
 #include <sys/resource.h>
 
 #include <string>
@@ -10,10 +11,19 @@
 
 struct aiScene;
 
+// Assimp's realtime max-quality preset plus Debone.
+constexpr unsigned kImportFlags =
+    aiProcess_CalcTangentSpace | aiProcess_JoinIdenticalVertices | aiProcess_Triangulate |
+    aiProcess_GenSmoothNormals | aiProcess_SplitLargeMeshes | aiProcess_LimitBoneWeights |
+    aiProcess_ValidateDataStructure | aiProcess_ImproveCacheLocality | aiProcess_RemoveRedundantMaterials |
+    aiProcess_SortByPType | aiProcess_FindDegenerates | aiProcess_FindInvalidData | aiProcess_GenUVCoords |
+    aiProcess_FindInstances | aiProcess_OptimizeMeshes | aiProcess_Debone;
+
 struct ModelImport {
     const aiScene* scene = nullptr;  // owned by the caller; null when `error` says why
     std::string error;
     double seconds = 0.0;            // the import alone
+    bool meshes = false;             // whether the scene has any to draw
     std::vector<OglMeshPart> parts;  // placed by the scene's nodes, up turned up, filled, not uploaded
 };
 

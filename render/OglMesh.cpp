@@ -76,12 +76,12 @@ size_t primitives(const std::vector<OglMeshPart>& parts, int corners) {
 
 bool OglMesh::replaceModel(const char* model, const ModelView& view, ModelUp up) {
     ModelImport imported = importModel(model, up);
-    problem = imported.scene == nullptr ? imported.error : sceneHasMeshes(imported.scene) ? "" : "No meshes. Not good.";
+    problem = imported.scene == nullptr ? imported.error : imported.meshes ? "" : "No meshes. Not good.";
     if (imported.scene == nullptr) {
         Leap::printConsoleLine(imported.error);
         return false;
     }
-    if (!sceneHasMeshes(imported.scene)) {
+    if (!imported.meshes) {
         std::printf("No meshes. Not good.\n");
         std::fflush(stdout);
         aiReleaseImport(imported.scene);

@@ -2,12 +2,12 @@
 #pragma once
 
 #include <GL/glew.h>
-#include <assimp/postprocess.h>
 
 #include <string>
 #include <vector>
 
 #include "render/MeshParts.h"
+#include "render/ModelFile.h"
 #include "render/OglTexture.h"
 
 struct aiScene;
@@ -61,11 +61,3 @@ private:
     std::vector<PartUniforms> partUniforms_;
     OglTextures textures_;
 };
-
-// Assimp's realtime max-quality preset plus Debone.
-constexpr unsigned kImportFlags =
-    aiProcess_CalcTangentSpace | aiProcess_JoinIdenticalVertices | aiProcess_Triangulate |
-    aiProcess_GenSmoothNormals | aiProcess_SplitLargeMeshes | aiProcess_LimitBoneWeights |
-    aiProcess_ValidateDataStructure | aiProcess_ImproveCacheLocality | aiProcess_RemoveRedundantMaterials |
-    aiProcess_SortByPType | aiProcess_FindDegenerates | aiProcess_FindInvalidData | aiProcess_GenUVCoords |
-    aiProcess_FindInstances | aiProcess_OptimizeMeshes | aiProcess_Debone;
