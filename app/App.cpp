@@ -33,7 +33,10 @@ App::App() {
 ModelView startView(const OglCam& window) {
     const LeapCam start;
     const Vec3 d = start.target - start.position;
-    return {{start.position.x, start.position.y, start.position.z}, {d.x, d.y, d.z}, start.fov, window.viewWidth / window.viewHeight};
+    return {{start.position.x, start.position.y, start.position.z},
+            {d.x, d.y, d.z},
+            start.fov,
+            window.viewWidth / window.viewHeight};
 }
 
 namespace {
@@ -57,7 +60,8 @@ bool App::init() {
     const int width = windowed() ? windowWidth : screenWidth;
     const int height = windowed() ? windowHeight : screenHeight;
     const Uint32 flags = (windowed() ? 0 : SDL_WINDOW_FULLSCREEN) | SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE;
-    window = SDL_CreateWindow(kWindowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height, flags);
+    window = SDL_CreateWindow(kWindowTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height,
+                              flags);
     if (window == nullptr) {
         std::fprintf(stderr, "Error: cannot create the window: %s\n", SDL_GetError());
         return false;
@@ -132,7 +136,8 @@ void App::pollEvents() {
                     notify(mesh.problem);
             }
             SDL_free(event.drop.file);  // SDL hands the text over
-        } else if (windowed() && event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+        } else if (windowed() && event.type == SDL_WINDOWEVENT &&
+                   event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
             followWindowSize();
         }
     }

@@ -40,7 +40,8 @@ std::string exitText(int status) {
 }  // namespace
 
 std::vector<std::string> webcamArguments(const std::string& value) {
-    const bool camera = !value.empty() && value.size() <= 4 && value.find_first_not_of("0123456789") == std::string::npos;
+    const bool camera =
+        !value.empty() && value.size() <= 4 && value.find_first_not_of("0123456789") == std::string::npos;
     return {"--port", "0", camera ? "--camera" : "--video", value};
 }
 
@@ -73,7 +74,8 @@ CameraChild::CameraChild(const std::string& program, std::vector<std::string> ar
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const std::string cannotRun = std::string(kProgram) + ": cannot be run: " + Leap::printable(program, kShownBytes) + "\n";
+    const std::string cannotRun =
+        std::string(kProgram) + ": cannot be run: " + Leap::printable(program, kShownBytes) + "\n";
 
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0) {

@@ -32,14 +32,13 @@ constexpr int kDefaultWindowHeight = 720;
 constexpr int kMaxWindowSide = 16384;  // pixels: beyond any GL viewport
 
 enum : int { kWindowed = 256, kUp, kWebcam, kHud };  // long options without a short form
-const option kOptions[] = {
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {"windowed", optional_argument, nullptr, kWindowed},
-    {"up", required_argument, nullptr, kUp},
-    {"webcam", optional_argument, nullptr, kWebcam},
-    {"hud", optional_argument, nullptr, kHud},
-    {nullptr, 0, nullptr, 0}};
+const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
+                           {"version", no_argument, nullptr, 'V'},
+                           {"windowed", optional_argument, nullptr, kWindowed},
+                           {"up", required_argument, nullptr, kUp},
+                           {"webcam", optional_argument, nullptr, kWebcam},
+                           {"hud", optional_argument, nullptr, kHud},
+                           {nullptr, 0, nullptr, 0}};
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -65,29 +64,36 @@ Options parseOptions(int argc, char** argv) {
     if (!Leap::readCommandLine(argc, argv, "hV", kOptions, read, operands, o.error)) return o;
     for (const auto& [option, value] : read) {
         switch (option) {
-        case 'h': o.help = true; break;
-        case 'V': o.version = true; break;
-        case kWindowed:
-            o.windowWidth = kDefaultWindowWidth;
-            o.windowHeight = kDefaultWindowHeight;
-            if (value && !windowSize(value, o.windowWidth, o.windowHeight))
-                o.error = "--windowed=" + Leap::printable(value, 40) + " is not a size such as 1280x720 (1 to 16384 pixels a side)";
-            break;
-        case kUp:
-            if (!parseModelUp(value, o.up)) o.error = "--up takes +y or +z, not " + Leap::printable(value, 40);
-            break;
-        case kWebcam:
-            o.webcam = value ? value : "0";
-            if (!*o.webcam) o.error = "--webcam= needs a camera's number or a video file";
-            break;
-        case kHud:
-            o.hud = value ? value : "on";
-            if (std::strcmp(o.hud, "on") != 0 && std::strcmp(o.hud, "off") != 0)
-                o.error = "--hud takes on or off, not " + Leap::printable(o.hud, 40);
-            break;
+            case 'h':
+                o.help = true;
+                break;
+            case 'V':
+                o.version = true;
+                break;
+            case kWindowed:
+                o.windowWidth = kDefaultWindowWidth;
+                o.windowHeight = kDefaultWindowHeight;
+                if (value && !windowSize(value, o.windowWidth, o.windowHeight))
+                    o.error = "--windowed=" + Leap::printable(value, 40) +
+                              " is not a size such as 1280x720 (1 to 16384 pixels a side)";
+                break;
+            case kUp:
+                if (!parseModelUp(value, o.up))
+                    o.error = "--up takes +y or +z, not " + Leap::printable(value, 40);
+                break;
+            case kWebcam:
+                o.webcam = value ? value : "0";
+                if (!*o.webcam) o.error = "--webcam= needs a camera's number or a video file";
+                break;
+            case kHud:
+                o.hud = value ? value : "on";
+                if (std::strcmp(o.hud, "on") != 0 && std::strcmp(o.hud, "off") != 0)
+                    o.error = "--hud takes on or off, not " + Leap::printable(o.hud, 40);
+                break;
         }
     }
-    if (o.error.empty() && operands.size() > 1) o.error = "one model at most, not " + std::to_string(operands.size());
+    if (o.error.empty() && operands.size() > 1)
+        o.error = "one model at most, not " + std::to_string(operands.size());
     if (operands.size() == 1) o.model = operands[0];
     return o;
 }

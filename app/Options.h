@@ -16,7 +16,7 @@ struct Options {
     ModelUp up = ModelUp::Declared;
     const char* webcam = nullptr;  // --webcam's value: "0" without one
     const char* hud = nullptr;     // --hud's value: "on" without one; null when not given
-    std::string error;  // a usage error, naming the option
+    std::string error;             // a usage error, naming the option
 };
 
 Options parseOptions(int argc, char** argv);

@@ -4,7 +4,8 @@
 
 asm(".section .rodata\n"
     "windowIconPixels:\n"
-    ".incbin \"" HANDVIEW_ICON_PIXELS "\"\n"
+    ".incbin \"" HANDVIEW_ICON_PIXELS
+    "\"\n"
     "windowIconEnd:\n"
     ".previous\n");
 extern "C" const unsigned char windowIconPixels[];
@@ -17,8 +18,9 @@ constexpr int kIconSide = 64;  // pixels
 void setWindowIcon(SDL_Window* window) {
     if (windowIconEnd - windowIconPixels != kIconSide * kIconSide * 4) return;
     // SDL copies the pixels into the window's property: the surface only lends them.
-    SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<unsigned char*>(windowIconPixels), kIconSide, kIconSide,
-                                                           32, kIconSide * 4, SDL_PIXELFORMAT_RGBA32);
+    SDL_Surface* icon =
+        SDL_CreateRGBSurfaceWithFormatFrom(const_cast<unsigned char*>(windowIconPixels), kIconSide, kIconSide,
+                                           32, kIconSide * 4, SDL_PIXELFORMAT_RGBA32);
     if (icon == nullptr) return;
     SDL_SetWindowIcon(window, icon);
     SDL_FreeSurface(icon);

@@ -17,8 +17,8 @@ constexpr int kUsageError = 2;
 void printVersion() {
     SDL_version sdl;
     SDL_GetVersion(&sdl);
-    std::printf("handview %s\nAssimp %u.%u.%u, SDL %u.%u.%u\n", HANDVIEW_VERSION, aiGetVersionMajor(), aiGetVersionMinor(),
-                aiGetVersionPatch(), sdl.major, sdl.minor, sdl.patch);
+    std::printf("handview %s\nAssimp %u.%u.%u, SDL %u.%u.%u\n", HANDVIEW_VERSION, aiGetVersionMajor(),
+                aiGetVersionMinor(), aiGetVersionPatch(), sdl.major, sdl.minor, sdl.patch);
 }
 }  // namespace
 

@@ -92,7 +92,8 @@ private:
 
 void printMedian(const char* label, const std::string& key, const std::vector<double>& seconds) {
     const bench::Spread s = bench::spreadOf(seconds);
-    std::printf("%-28s median %8.2f ms   min %8.2f ms   max %8.2f ms\n", label, s.median * 1e3, s.min * 1e3, s.max * 1e3);
+    std::printf("%-28s median %8.2f ms   min %8.2f ms   max %8.2f ms\n", label, s.median * 1e3, s.min * 1e3,
+                s.max * 1e3);
     bench::result(key, s.median * 1e3);
 }
 
@@ -120,7 +121,8 @@ int named(const char* model, int frames) {
     };
     std::vector<double> asItIs, untextured, oneSided;
     for (int i = -kWarmUpFrames; i < frames; ++i) {
-        const double a = bench::timedFrame([&] { app->step(); }), b = bench::timedFrame(withoutImages), c = bench::timedFrame(culled);
+        const double a = bench::timedFrame([&] { app->step(); }), b = bench::timedFrame(withoutImages),
+                     c = bench::timedFrame(culled);
         if (i < 0) continue;
         asItIs.push_back(a);
         untextured.push_back(b);
@@ -128,14 +130,14 @@ int named(const char* model, int frames) {
     }
     size_t textured = 0;
     for (const OglMeshPart& part : app->mesh.parts) textured += part.texture != 0;
-    std::printf("model %s: %zu parts, %zu with an image, %dx%d, %d frames each, alternating\n", model, app->mesh.parts.size(),
-                textured, app->screenWidth, app->screenHeight, frames);
+    std::printf("model %s: %zu parts, %zu with an image, %dx%d, %d frames each, alternating\n", model,
+                app->mesh.parts.size(), textured, app->screenWidth, app->screenHeight, frames);
     printMedian("as shown (images, both sides)", "frame.named.median_ms", asItIs);
     printMedian("without its images", "frame.untextured.median_ms", untextured);
     printMedian("back faces culled", "frame.culled.median_ms", oneSided);
     const double m = bench::spreadOf(asItIs).median;
-    std::printf("ratio with/without images %.3f, both sides/culled %.3f (medians)\n", m / bench::spreadOf(untextured).median,
-                m / bench::spreadOf(oneSided).median);
+    std::printf("ratio with/without images %.3f, both sides/culled %.3f (medians)\n",
+                m / bench::spreadOf(untextured).median, m / bench::spreadOf(oneSided).median);
     bench::result("frame.images_ratio", m / bench::spreadOf(untextured).median);
     bench::result("frame.both_sides_ratio", m / bench::spreadOf(oneSided).median);
     {

@@ -75,7 +75,8 @@ int main(int argc, char** argv) {
         argv += 2, argc -= 2;
     }
     if (argc > 1 && argv[1][0] == '-') {
-        std::fprintf(stderr, "usage: hand_model_check [--write DIR] [MODEL.tflite | MODELS_DIR]... [PHOTO]...\n");
+        std::fprintf(stderr,
+                     "usage: hand_model_check [--write DIR] [MODEL.tflite | MODELS_DIR]... [PHOTO]...\n");
         return std::string(argv[1]) == "--help" ? 0 : 2;
     }
     std::vector<fs::path> models;
@@ -85,9 +86,12 @@ int main(int argc, char** argv) {
             if (entry.path().extension() == ".tflite") models.push_back(entry.path());
     };
     for (int i = 1; i < argc; ++i) {
-        if (fs::is_directory(argv[i])) addModels(argv[i]);
-        else if (fs::path(argv[i]).extension() == ".tflite") models.emplace_back(argv[i]);
-        else photos.emplace_back(argv[i]);
+        if (fs::is_directory(argv[i]))
+            addModels(argv[i]);
+        else if (fs::path(argv[i]).extension() == ".tflite")
+            models.emplace_back(argv[i]);
+        else
+            photos.emplace_back(argv[i]);
     }
     if (models.empty()) addModels(HANDVIEW_WEBCAM_MODELS);
     if (photos.empty())
@@ -108,15 +112,15 @@ int main(int argc, char** argv) {
         const std::vector<Shape> outputs = palm ? std::vector<Shape>{{1, 2016, 18}, {1, 2016, 1}}
                                                 : std::vector<Shape>{{1, 63}, {1, 1}, {1, 1}, {1, 63}};
         webcam::TfliteModel model;
-        const std::string error =
-            model.load(path.string(), {1, size_t(side), size_t(side), 3}, outputs);
+        const std::string error = model.load(path.string(), {1, size_t(side), size_t(side), 3}, outputs);
         if (!error.empty()) bench::ModelDir::fail(error);
         for (const std::string& photo : photos) {
             const cv::Mat image = cv::imread(photo, cv::IMREAD_COLOR);
             if (image.empty()) bench::ModelDir::fail("cannot read " + photo);
             const cv::Mat square = letterboxed(image, side);
             const std::string stem = fs::path(photo).stem().string();
-            if (!write.empty() && !cv::imwrite(write + "/" + stem + "-" + std::to_string(side) + ".png", square))
+            if (!write.empty() &&
+                !cv::imwrite(write + "/" + stem + "-" + std::to_string(side) + ".png", square))
                 bench::ModelDir::fail("cannot write into " + write);
             fill(square, model.input());
             if (!model.run()) bench::ModelDir::fail("XNNPACK failed to run " + name);
@@ -130,11 +134,13 @@ int main(int argc, char** argv) {
             if (std::system(command.c_str()) != 0)
                 bench::ModelDir::fail("the numpy evaluation failed: " + command);
             std::ofstream kept;
-            if (!write.empty()) kept.open(write + "/" + stem + "." + path.stem().string() + ".f32", std::ios::binary);
+            if (!write.empty())
+                kept.open(write + "/" + stem + "." + path.stem().string() + ".f32", std::ios::binary);
             for (size_t k = 0; k < outputs.size(); ++k) {
                 const std::vector<float> expected =
                     readFloats(fs::path(dir) / (names[k] + ".f32"), elements(outputs[k]));
-                kept.write(reinterpret_cast<const char*>(expected.data()), std::streamsize(expected.size() * sizeof(float)));
+                kept.write(reinterpret_cast<const char*>(expected.data()),
+                           std::streamsize(expected.size() * sizeof(float)));
                 double worst = 0, scale = 0;
                 for (size_t i = 0; i < expected.size(); ++i) {
                     worst = std::max(worst, double(std::abs(model.output(k)[i] - expected[i])));

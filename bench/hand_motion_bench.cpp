@@ -459,25 +459,30 @@ int main(int argc, char** argv) {
                 for (float dcutoff : {0.3f, 0.5f, 1.0f, 2.0f}) {
                     webcam::HandFilterSettings palm;
                     palm.placeCutoffHz = cutoff, palm.placeBeta = beta, palm.speedCutoffHz = dcutoff;
-                    const Figures f = figures(folders.back().second, [&](const Hands& h) { return through(h, palm); });
-                    std::printf("%8.2f %6.2f %8.1f %9.2f mm %8.0f%% %10.2f %10.2f %10.2f %10.2f\n", cutoff, beta,
-                                dcutoff, f.jitter, 100 * f.within, f.panLag, f.panAdded, f.zoomLag, f.zoomAdded);
+                    const Figures f =
+                        figures(folders.back().second, [&](const Hands& h) { return through(h, palm); });
+                    std::printf("%8.2f %6.2f %8.1f %9.2f mm %8.0f%% %10.2f %10.2f %10.2f %10.2f\n", cutoff,
+                                beta, dcutoff, f.jitter, 100 * f.within, f.panLag, f.panAdded, f.zoomLag,
+                                f.zoomAdded);
                 }
         for (float cutoff : {0.3f, 0.5f, 1.0f})
             for (float beta : {1.0f, 2.0f, 4.0f, 8.0f}) {
                 webcam::HandFilterSettings turn;
                 turn.turnCutoffHz = cutoff, turn.turnBeta = beta;
-                const Figures f = figures(folders.back().second, [&](const Hands& h) { return through(h, turn); });
-                std::printf("the normal through cutoff %.1f Hz, beta %.0f, dcutoff %.1f Hz: %.2f° RMS; a steady turn "
-                            "of a radian a second %.2f frames behind\n",
-                            cutoff, beta, turn.speedCutoffHz, f.turn, kFps / (2 * M_PI * (cutoff + beta)));
+                const Figures f =
+                    figures(folders.back().second, [&](const Hands& h) { return through(h, turn); });
+                std::printf(
+                    "the normal through cutoff %.1f Hz, beta %.0f, dcutoff %.1f Hz: %.2f° RMS; a steady turn "
+                    "of a radian a second %.2f frames behind\n",
+                    cutoff, beta, turn.speedCutoffHz, f.turn, kFps / (2 * M_PI * (cutoff + beta)));
             }
         for (int frames : {1, 2, 3, 4}) {
             webcam::HandFilterSettings fingers;
             fingers.agreeingFrames = frames;
-            const Figures f = figures(folders.back().second, [&](const Hands& h) { return through(h, fingers); });
-            std::printf("a finger's change taken once %d frames agree: %d count changes (%d photos)\n", frames,
-                        f.flips, f.flippedPhotos);
+            const Figures f =
+                figures(folders.back().second, [&](const Hands& h) { return through(h, fingers); });
+            std::printf("a finger's change taken once %d frames agree: %d count changes (%d photos)\n",
+                        frames, f.flips, f.flippedPhotos);
         }
     }
     return 0;

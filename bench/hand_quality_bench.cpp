@@ -46,14 +46,17 @@ std::vector<Label> readLabels(const std::string& path) {
         l.fingers = std::stoi(f[1]);
         if (f.size() >= 6 && !f[2].empty()) {
             l.boxed = true;
-            l.box = cv::Rect2f(cv::Point2f(std::stof(f[2]), std::stof(f[3])), cv::Point2f(std::stof(f[4]), std::stof(f[5])));
+            l.box = cv::Rect2f(cv::Point2f(std::stof(f[2]), std::stof(f[3])),
+                               cv::Point2f(std::stof(f[4]), std::stof(f[5])));
         }
         labels.push_back(l);
     }
     return labels;
 }
 
-int control(int fingers) { return fingers == 0 ? 0 : Leap::fingersFly(fingers) ? 2 : 1; }
+int control(int fingers) {
+    return fingers == 0 ? 0 : Leap::fingersFly(fingers) ? 2 : 1;
+}
 
 struct Tally {
     int images = 0, seen = 0, rightControl = 0, exact = 0, boxed = 0, palmInBox = 0;
@@ -87,7 +90,8 @@ void judge(webcam::HandReader& reader, const std::string& dir, bool list) {
         bool steady = true;
         for (int frame = 3; frame < kSteadyFrames; ++frame) {
             const auto later = reader.read(image);
-            steady = steady && later.has_value() == hand.has_value() && (!later || later->extended == hand->extended);
+            steady = steady && later.has_value() == hand.has_value() &&
+                     (!later || later->extended == hand->extended);
         }
 
         const size_t slash = l.image.find('/');
@@ -103,7 +107,8 @@ void judge(webcam::HandReader& reader, const std::string& dir, bool list) {
             if (hand) {
                 // The palm: the wrist and the four finger bases.
                 cv::Point2f palm;
-                for (int i : {0, 5, 9, 13, 17}) palm += cv::Point2f(hand->landmarks[i].x, hand->landmarks[i].y) / 5;
+                for (int i : {0, 5, 9, 13, 17})
+                    palm += cv::Point2f(hand->landmarks[i].x, hand->landmarks[i].y) / 5;
                 int in = 0;
                 for (const auto& p : hand->landmarks) in += l.box.contains({p.x, p.y});
                 t.inBox.push_back(double(in) / webcam::kLandmarks);
@@ -111,26 +116,29 @@ void judge(webcam::HandReader& reader, const std::string& dir, bool list) {
                 const cv::Point2f centre(l.box.x + l.box.width / 2, l.box.y + l.box.height / 2);
                 t.offsets.push_back(cv::norm(palm - centre) / std::max(l.box.width, l.box.height));
                 char buf[64];
-                std::snprintf(buf, sizeof buf, " palm %.0f,%.0f joints in box %.0f%%", palm.x, palm.y, 100 * t.inBox.back());
+                std::snprintf(buf, sizeof buf, " palm %.0f,%.0f joints in box %.0f%%", palm.x, palm.y,
+                              100 * t.inBox.back());
                 where = buf;
             }
         }
         if (list) {
             std::printf("%-48s shown %d read %s", l.image.c_str(), l.fingers, hand ? "" : "no hand");
             if (hand)
-                for (int f = 0; f < webcam::kFingers; ++f) std::printf("%c", hand->extended[f] ? "TIMRL"[f] : '.');
+                for (int f = 0; f < webcam::kFingers; ++f)
+                    std::printf("%c", hand->extended[f] ? "TIMRL"[f] : '.');
             std::printf(" = %d%s%s%s\n", count, where.c_str(), steady ? "" : " unsteady",
                         control(count) == control(l.fingers) ? "" : "  WRONG CONTROL");
         }
     }
-    std::printf("%-8s %6s %9s %14s %12s %12s %16s %14s %7s\n", "folder", "images", "hand seen", "right control",
-                "exact count", "palm in box", "palm off centre", "joints in box", "steady");
+    std::printf("%-8s %6s %9s %14s %12s %12s %16s %14s %7s\n", "folder", "images", "hand seen",
+                "right control", "exact count", "palm in box", "palm off centre", "joints in box", "steady");
     for (const auto& [name, t] : tallies) {
         const auto pct = [&](int n, int of) { return of ? 100.0 * n / of : 0.0; };
         std::printf("%-8s %6d %8.0f%% %13.0f%% %11.0f%%", name.c_str(), t.images, pct(t.seen, t.images),
                     pct(t.rightControl, t.images), pct(t.exact, t.images));
         if (t.boxed)
-            std::printf(" %11.0f%% %16.2f %13.0f%%", pct(t.palmInBox, t.boxed), median(t.offsets), 100 * mean(t.inBox));
+            std::printf(" %11.0f%% %16.2f %13.0f%%", pct(t.palmInBox, t.boxed), median(t.offsets),
+                        100 * mean(t.inBox));
         else
             std::printf(" %12s %16s %14s", "-", "-", "-");
         std::printf(" %6.0f%%\n", pct(t.steady, t.images));
@@ -143,9 +151,12 @@ int main(int argc, char** argv) {
     bool list = false;
     std::string dir = std::string(HANDVIEW_SOURCE_DIR) + "/../shared/hands/images", only;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--list")) list = true;
-        else if (!std::strcmp(argv[i], "--models") && i + 1 < argc) only = argv[++i];
-        else dir = argv[i];
+        if (!std::strcmp(argv[i], "--list"))
+            list = true;
+        else if (!std::strcmp(argv[i], "--models") && i + 1 < argc)
+            only = argv[++i];
+        else
+            dir = argv[i];
     }
     for (const bench::HandPair& pair : bench::handPairs(only)) {
         webcam::HandReader reader(bench::handModelDir(), pair.models);
@@ -153,8 +164,10 @@ int main(int argc, char** argv) {
         std::printf("== %s\n", pair.name.c_str());
         judge(reader, dir, list);
     }
-    std::printf("(palm: the mean of the wrist and the four finger bases; palm off centre: its median distance\n"
-                " from the labelled box's centre, in box sizes; joints in box: the mean share of the 21 landmarks\n"
-                " inside the box; steady: the reading of frame 3 holds through frame %d)\n", kSteadyFrames);
+    std::printf(
+        "(palm: the mean of the wrist and the four finger bases; palm off centre: its median distance\n"
+        " from the labelled box's centre, in box sizes; joints in box: the mean share of the 21 landmarks\n"
+        " inside the box; steady: the reading of frame 3 holds through frame %d)\n",
+        kSteadyFrames);
     return 0;
 }

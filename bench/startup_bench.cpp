@@ -138,8 +138,10 @@ int compare(const char* model, int runs, bool namedModel) {
         std::fprintf(stderr, "run %d/%d: import+decode+release %.3f s, start-up %.3f s\n", i + 1, runs,
                      importReleases.back(), apps.back());
     }
-    std::printf("model %s: %zu parts, %.1f MB of vertex and index arrays, %.1f MB of images decoded; %d runs each, "
-                "alternating\n", model, first.parts, first.arrayBytes / 1e6, warm.decodedBytes / 1e6, runs);
+    std::printf(
+        "model %s: %zu parts, %.1f MB of vertex and index arrays, %.1f MB of images decoded; %d runs each, "
+        "alternating\n",
+        model, first.parts, first.arrayBytes / 1e6, warm.decodedBytes / 1e6, runs);
     printSpread("(a) bare import + decoding + release", "startup.import", importReleases);
     printSpread("    of which the import alone", "startup.import_only", imports);
     printSpread("    of which the images' decoding", "startup.decode", decodes);
@@ -185,8 +187,8 @@ int namedOnce(const char* model) {
     const AppStart b = appStart(path.c_str());
     const long peakKb = bench::peakResidentKb();
     const ImportTimes a = bareImport(path.c_str(), true);  // for the images' size, once the peak is taken
-    std::printf("App start-up %.3f s, %zu parts, images %zu bytes decoded, peak resident %ld kB\n", b.seconds, b.parts,
-                a.decodedBytes, peakKb);
+    std::printf("App start-up %.3f s, %zu parts, images %zu bytes decoded, peak resident %ld kB\n", b.seconds,
+                b.parts, a.decodedBytes, peakKb);
     bench::result("memory.app.peak_kb", peakKb);
     bench::result("memory.app.images_kb", a.decodedBytes / 1024.0);
     return 0;

@@ -22,7 +22,8 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: webcam_bench VIDEO [FRAMES] [REST_ROUNDS]   FRAMES of each (default 300), rounds of the rest (3)";
+constexpr const char* kUsage =
+    "usage: webcam_bench VIDEO [FRAMES] [REST_ROUNDS]   FRAMES of each (default 300), rounds of the rest (3)";
 constexpr int kBlock = 10;  // frames with, then without the child
 constexpr double kRestSeconds = 10;
 constexpr double kCeilingSeconds = 60;
@@ -41,12 +42,14 @@ double cpuSeconds(pid_t pid) {
 template <typename Done>
 bool until(Done done) {
     const auto start = bench::Clock::now();
-    while (!done() && bench::secondsSince(start) < kCeilingSeconds) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (!done() && bench::secondsSince(start) < kCeilingSeconds)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return done();
 }
 
 void print(const char* what, const bench::Spread& s) {
-    std::printf("%-40s median %7.2f ms   min %7.2f ms   max %7.2f ms\n", what, s.median * 1e3, s.min * 1e3, s.max * 1e3);
+    std::printf("%-40s median %7.2f ms   min %7.2f ms   max %7.2f ms\n", what, s.median * 1e3, s.min * 1e3,
+                s.max * 1e3);
 }
 
 // A frame with a hand from a client of the service at `url`, the seconds it took.
@@ -124,10 +127,13 @@ int main(int argc, char** argv) {
         std::vector<double> pairs;  // each frame against the next, so that drift in the load cancels
         for (size_t i = 0; i < hudOn.size() && i < hudOff.size(); ++i) pairs.push_back(hudOn[i] - hudOff[i]);
         const double cost = bench::spreadOf(pairs).median;
-        std::printf("the overlay costs %.3f ms a frame (median of the differences of neighbouring frames; of "
-                    "the medians %.3f ms)   (aim: at most 0.3 ms)\n", cost * 1e3, (on.median - off.median) * 1e3);
+        std::printf(
+            "the overlay costs %.3f ms a frame (median of the differences of neighbouring frames; of "
+            "the medians %.3f ms)   (aim: at most 0.3 ms)\n",
+            cost * 1e3, (on.median - off.median) * 1e3);
         const double drawn = bench::spreadOf(alone).median - bench::spreadOf(nothing).median;
-        std::printf("the overlay alone, moving: %.3f ms (medians of draw and finish, against finish alone)\n", drawn * 1e3);
+        std::printf("the overlay alone, moving: %.3f ms (medians of draw and finish, against finish alone)\n",
+                    drawn * 1e3);
         bench::result("webcam.frame_ratio", w.median / wo.median);
         bench::result("webcam.overlay_ms", cost * 1e3);
         bench::QuietStdout quiet;
@@ -141,7 +147,8 @@ int main(int argc, char** argv) {
     until([&] { return service.poll(), !service.url().empty() || !service.running(); });
     if (service.url().empty()) bench::ModelDir::fail("handview-camera did not serve");
     std::shared_ptr<Leap::Source> client;
-    std::printf("first hand for a client after %.2f s (the service just started)\n", firstHand(service.url(), client));
+    std::printf("first hand for a client after %.2f s (the service just started)\n",
+                firstHand(service.url(), client));
     for (int round = 1; round <= rounds; ++round) {
         double cpu = cpuSeconds(service.pid());
         for (const auto start = bench::Clock::now(); bench::secondsSince(start) < kRestSeconds;) {
@@ -155,9 +162,10 @@ int main(int argc, char** argv) {
         service.poll();
         const double resting = cpuSeconds(service.pid()) - cpu;
         const double again = firstHand(service.url(), client);
-        std::printf("round %d: serving %.2f CPU-s over 10 s; after the last client went %.3f CPU-s over 10 s (aim: at most "
-                    "0.1); a new client's first hand after %.2f s (aim: within 2)\n",
-                    round, serving, resting, again);
+        std::printf(
+            "round %d: serving %.2f CPU-s over 10 s; after the last client went %.3f CPU-s over 10 s (aim: at most "
+            "0.1); a new client's first hand after %.2f s (aim: within 2)\n",
+            round, serving, resting, again);
         bench::result("webcam.rest_cpu_s", resting);
         bench::result("webcam.again_s", again);
     }

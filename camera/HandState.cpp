@@ -14,7 +14,9 @@ float deflection(float ratio) {
 
 HudContent readHandState(bool connected, const Leap::Frame& frame, const std::string& advice) {
     HudContent c;
-    const auto tone = [&c](uint8_t r, uint8_t g, uint8_t b) { c.colour[0] = r, c.colour[1] = g, c.colour[2] = b; };
+    const auto tone = [&c](uint8_t r, uint8_t g, uint8_t b) {
+        c.colour[0] = r, c.colour[1] = g, c.colour[2] = b;
+    };
     if (!connected) {
         c.state = "no hand tracker";
         c.detail = advice;

@@ -16,7 +16,6 @@
 #include <cstring>
 #include <new>
 
-
 namespace {
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kAddressSanitizer = true;
@@ -63,7 +62,8 @@ ImportMemoryBound::~ImportMemoryBound() {
 
 namespace {
 std::string oneLine(std::string text) {
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
 }
@@ -89,7 +89,8 @@ std::string modelFileProblem(const char* path) {
     const char* name = std::strrchr(path, '/') ? std::strrchr(path, '/') + 1 : path;
     const char* extension = std::strrchr(name, '.');
     if (extension == nullptr) return "it has no extension, by which the importer picks its reader";
-    if (!aiIsExtensionSupported(extension)) return std::string("no importer here reads ") + extension + " files";
+    if (!aiIsExtensionSupported(extension))
+        return std::string("no importer here reads ") + extension + " files";
     return std::string();
 }
 
@@ -125,7 +126,8 @@ ModelImport importModel(const char* path, ModelUp up) {
     }
     if (result.scene == nullptr) {
         if (why.find("bad_alloc") != std::string::npos) why += " (needs more memory than an import may take)";
-        result.error = std::string("cannot import ") + path + ": " + (why.empty() ? "the importer gave no reason" : why);
+        result.error =
+            std::string("cannot import ") + path + ": " + (why.empty() ? "the importer gave no reason" : why);
     }
     return result;
 }

@@ -11,7 +11,12 @@
 #include <vector>
 
 // Shader inputs by meaning: a mesh that leaves one out must not shift the others down.
-enum AttribLocation : GLuint { kPositionLocation = 0, kNormalLocation = 1, kColorLocation = 2, kTexCoordLocation = 3 };
+enum AttribLocation : GLuint {
+    kPositionLocation = 0,
+    kNormalLocation = 1,
+    kColorLocation = 2,
+    kTexCoordLocation = 3
+};
 
 struct AttribFormat {
     GLenum type;  // GL_FLOAT for every vertex attribute

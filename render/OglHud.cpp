@@ -16,7 +16,7 @@ constexpr const char* kFontName = "DejaVu Sans";
 constexpr uint64_t kNoticeMs = 6000;
 constexpr int kMargin = 8, kPad = 6;
 constexpr int kMinWidth = 120, kMaxWidth = 320;  // pixels; otherwise a fifth of the view
-constexpr size_t kMaxTexts = 32;                  // rendered lines kept
+constexpr size_t kMaxTexts = 32;                 // rendered lines kept
 const uint8_t kDetail[3] = {215, 215, 215}, kWarning[3] = {255, 200, 60}, kNotice[3] = {255, 255, 255};
 
 // fontconfig's best match for the name: DejaVu Sans where fonts-dejavu-core is installed.
@@ -46,8 +46,8 @@ void fill(SDL_Surface* s, int x, int y, int w, int h, uint8_t r, uint8_t g, uint
 }  // namespace
 
 bool HudContent::operator==(const HudContent& o) const {
-    return state == o.state && std::equal(colour, colour + 3, o.colour) && detail == o.detail && palm == o.palm &&
-           right == o.right && forward == o.forward && up == o.up && warning == o.warning;
+    return state == o.state && std::equal(colour, colour + 3, o.colour) && detail == o.detail &&
+           palm == o.palm && right == o.right && forward == o.forward && up == o.up && warning == o.warning;
 }
 
 OglHud::~OglHud() {
@@ -94,7 +94,8 @@ SDL_Surface* OglHud::text(const std::string& s, const uint8_t colour[3], int wra
         for (auto& [k, surface] : texts_) SDL_FreeSurface(surface);
         texts_.clear();
     }
-    SDL_Surface* surface = TTF_RenderUTF8_Blended_Wrapped(font_, s.c_str(), {colour[0], colour[1], colour[2], 255}, Uint32(wrap));
+    SDL_Surface* surface = TTF_RenderUTF8_Blended_Wrapped(
+        font_, s.c_str(), {colour[0], colour[1], colour[2], 255}, Uint32(wrap));
     return surface ? texts_[key] = surface : nullptr;
 }
 
@@ -126,11 +127,13 @@ void OglHud::compose(const HudContent& c, int width) {
         fill(canvas, kPad, y, side, side, 70, 70, 80);
         fill(canvas, kPad + half, y, 1, side, 110, 110, 120);
         fill(canvas, kPad, y + half, side, 1, 110, 110, 120);
-        fill(canvas, kPad + half + int(c.right * float(half - dot)) - dot, y + half - int(c.forward * float(half - dot)) - dot,
-             2 * dot, 2 * dot, c.colour[0], c.colour[1], c.colour[2]);
+        fill(canvas, kPad + half + int(c.right * float(half - dot)) - dot,
+             y + half - int(c.forward * float(half - dot)) - dot, 2 * dot, 2 * dot, c.colour[0], c.colour[1],
+             c.colour[2]);
         const int barX = kPad + side + kPad, barW = std::max(4, side / 6);
         fill(canvas, barX, y, barW, side, 70, 70, 80);
-        fill(canvas, barX - 2, y + half - int(c.up * float(half - 2)) - 2, barW + 4, 4, c.colour[0], c.colour[1], c.colour[2]);
+        fill(canvas, barX - 2, y + half - int(c.up * float(half - 2)) - 2, barW + 4, 4, c.colour[0],
+             c.colour[1], c.colour[2]);
         y += side;
     }
     for (SDL_Surface* s : below) {
@@ -146,7 +149,8 @@ void OglHud::compose(const HudContent& c, int width) {
     const int height = y + kPad;
     pixels_.resize(size_t(width) * size_t(height) * 4);
     for (int row = 0; row < height; ++row)
-        std::copy_n(static_cast<const uint8_t*>(canvas->pixels) + size_t(row) * size_t(canvas->pitch), size_t(width) * 4,
+        std::copy_n(static_cast<const uint8_t*>(canvas->pixels) + size_t(row) * size_t(canvas->pitch),
+                    size_t(width) * 4,
                     pixels_.begin() + std::ptrdiff_t(size_t(height - 1 - row) * size_t(width) * 4));
     SDL_FreeSurface(canvas);
     height_ = height;
@@ -157,7 +161,8 @@ void OglHud::draw(const HudContent& content, int viewWidth, int viewHeight) {
     if (width <= 2 * kPad || viewHeight <= 2 * kMargin) return;
     openFont(std::clamp(width / 11, 11, 20));
     const std::string notice = SDL_GetTicks64() < noticeUntilMs_ ? notice_ : "";
-    const bool changed = pixels_.empty() || !(content == shown_) || width != shownWidth_ || notice != shownNotice_;
+    const bool changed =
+        pixels_.empty() || !(content == shown_) || width != shownWidth_ || notice != shownNotice_;
     if (changed) {
         compose(content, width);
         shown_ = content;
@@ -177,12 +182,14 @@ void OglHud::draw(const HudContent& content, int viewWidth, int viewHeight) {
         glActiveTexture(GL_TEXTURE0);
         glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
         glBindTexture(GL_TEXTURE_2D, texture_);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height_, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels_.data());
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height_, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                     pixels_.data());
         glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture_, 0);
         glBindTexture(GL_TEXTURE_2D, GLuint(bound));
         glActiveTexture(GLenum(active));
     }
     const int y1 = viewHeight - kMargin;
-    glBlitFramebuffer(0, 0, width, height_, kMargin, y1 - height_, kMargin + width, y1, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBlitFramebuffer(0, 0, width, height_, kMargin, y1 - height_, kMargin + width, y1, GL_COLOR_BUFFER_BIT,
+                      GL_NEAREST);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(read));
 }

@@ -14,8 +14,8 @@ struct SDL_Surface;
 struct HudContent {
     std::string state;  // "fly", "no hand tracker", ...
     uint8_t colour[3] = {220, 220, 220};
-    std::string detail;  // "5 fingers", or what to do
-    bool palm = false;   // the square and the bar show where it is:
+    std::string detail;                    // "5 fingers", or what to do
+    bool palm = false;                     // the square and the bar show where it is:
     float right = 0, forward = 0, up = 0;  // -1 to 1, a full deflection at either end
     std::string warning;
 

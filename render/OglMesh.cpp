@@ -98,8 +98,8 @@ bool OglMesh::replaceModel(const char* model, const ModelView& view, ModelUp up)
         if (const size_t count = primitives(parts, corners))
             linesAndPoints += ", " + std::to_string(count) + kind;
     std::printf("Loaded %s: %zu parts, %zu triangles%s, imported in %.3f s, scaled by %g\n",
-                printable(model, kWholeLine).c_str(), parts.size(), primitives(parts, 3), linesAndPoints.c_str(), imported.seconds,
-                modelFrame.scale);
+                printable(model, kWholeLine).c_str(), parts.size(), primitives(parts, 3),
+                linesAndPoints.c_str(), imported.seconds, modelFrame.scale);
     std::fflush(stdout);
     return true;
 }

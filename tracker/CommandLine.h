@@ -16,7 +16,7 @@ using OptionsRead = std::vector<std::pair<int, const char*>>;
 // a zero entry), "--option=value" and "--option value" alike, "--" ending the options; the
 // operands go to `operands`. On misuse, false, and `error` names the option ("unknown option --x",
 // "--port needs a value", "--help takes no value").
-bool readCommandLine(int argc, char** argv, const char* shortOptions, const option* options, OptionsRead& read,
-                     std::vector<const char*>& operands, std::string& error);
+bool readCommandLine(int argc, char** argv, const char* shortOptions, const option* options,
+                     OptionsRead& read, std::vector<const char*>& operands, std::string& error);
 
 }  // namespace Leap

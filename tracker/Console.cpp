@@ -27,8 +27,8 @@ uint32_t decode(std::string_view text, size_t i, size_t& n) {
 
 // C0 and C1 controls drive the terminal; the bidirectional controls reorder what the user reads.
 bool isControl(uint32_t code) {
-    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E || code == 0x200F ||
-           (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E ||
+           code == 0x200F || (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
 }
 
 }  // namespace

@@ -25,7 +25,8 @@ std::string installedDataDirectory() {
     const std::string directory = executableDirectory();
     struct stat status {};
     const std::string data = directory + "../share/handview/";
-    return !directory.empty() && stat(data.c_str(), &status) == 0 && S_ISDIR(status.st_mode) ? data : std::string();
+    return !directory.empty() && stat(data.c_str(), &status) == 0 && S_ISDIR(status.st_mode) ? data
+                                                                                             : std::string();
 }
 
 std::string dataFilePath(const char* path, bool besideExecutable) {

@@ -107,7 +107,8 @@ struct Reader {
             m.hands[hand].tips.push_back(tip);
         }
         // Advice only: anything but text is passed over, as a client that does not know it would.
-        if (auto w = root.find(kWarningField); w != root.end() && w->is_string()) m.warning = w->get<std::string>();
+        if (auto w = root.find(kWarningField); w != root.end() && w->is_string())
+            m.warning = w->get<std::string>();
         if (m.hands.size() > kMaxHands) return fail("more than 10 hands");
         for (const HandData& hand : m.hands)
             if (const char* problem = handProblem(hand)) return fail(problem);
@@ -177,7 +178,8 @@ Message decodeMessage(std::string_view text) {
 }
 
 Frame toFrame(Message&& frame, int64_t originUs) {
-    return Frame(FrameData{(frame.timestampUs - originUs) / 1000, std::move(frame.hands), std::move(frame.warning)});
+    return Frame(
+        FrameData{(frame.timestampUs - originUs) / 1000, std::move(frame.hands), std::move(frame.warning)});
 }
 
 }  // namespace Leap

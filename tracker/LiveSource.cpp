@@ -124,15 +124,15 @@ private:
         // too. The opening handshake has the deadline in advance() instead.
         c.ws.set_option(websocket::stream_base::timeout{kHandshakeLimit, kIdleLimit, true});
         // Without these the service streams only while its own window has the focus.
-        c.ws.async_write(
-            asio::buffer(kBackground.data(), kBackground.size()), [this, &c](error_code e, size_t) {
-                if (c.failed) return;
-                if (e) return lost(c, e.message());
-                c.ws.async_write(
-                    asio::buffer(kFocused.data(), kFocused.size()), [this, &c](error_code e2, size_t) {
-                        if (e2 && !c.failed) lost(c, e2.message());
-                    });
-            });
+        c.ws.async_write(asio::buffer(kBackground.data(), kBackground.size()),
+                         [this, &c](error_code e, size_t) {
+                             if (c.failed) return;
+                             if (e) return lost(c, e.message());
+                             c.ws.async_write(asio::buffer(kFocused.data(), kFocused.size()),
+                                              [this, &c](error_code e2, size_t) {
+                                                  if (e2 && !c.failed) lost(c, e2.message());
+                                              });
+                         });
         read(c);
     }
 

@@ -16,7 +16,8 @@ constexpr int kSide = 224;
 
 std::string HandLandmarks::load(const std::string& path) {
     // Landmarks in crop pixels, hand presence, handedness, landmarks in metres.
-    return model_.load(path, {1, kSide, kSide, 3}, {{1, kLandmarks * 3}, {1, 1}, {1, 1}, {1, kLandmarks * 3}});
+    return model_.load(path, {1, kSide, kSide, 3},
+                       {{1, kLandmarks * 3}, {1, 1}, {1, 1}, {1, kLandmarks * 3}});
 }
 
 std::optional<LandmarkReading> HandLandmarks::read(const cv::Mat& bgr, const HandRegion& region) {

@@ -20,7 +20,9 @@ constexpr size_t kPalmsTried = 2;
 // A nearer hand that comes into view while another is followed is noticed within this many frames.
 constexpr int kFramesBetweenSearches = 30;
 
-bool confirmed(const std::optional<LandmarkReading>& seen) { return seen && seen->presence >= kMinPresence; }
+bool confirmed(const std::optional<LandmarkReading>& seen) {
+    return seen && seen->presence >= kMinPresence;
+}
 
 bool inside(const cv::Rect2f& box, const HandRegion& region) {
     const cv::Point2f c(box.x + box.width / 2, box.y + box.height / 2);
@@ -32,7 +34,8 @@ bool inside(const cv::Rect2f& box, const HandRegion& region) {
 HandReader::HandReader(const std::string& modelDir, HandModels models) {
     const auto size = [](ModelSize s) { return s == ModelSize::full ? "full" : "lite"; };
     error_ = detector_.load(modelDir + "/palm_detection_" + size(models.palm) + ".tflite");
-    if (error_.empty()) error_ = landmarks_.load(modelDir + "/hand_landmark_" + size(models.landmarks) + ".tflite");
+    if (error_.empty())
+        error_ = landmarks_.load(modelDir + "/hand_landmark_" + size(models.landmarks) + ".tflite");
 }
 
 std::optional<LandmarkReading> HandReader::lookAt(const cv::Mat& bgr, const Palm& palm, HandRegion& crop) {
@@ -87,14 +90,16 @@ std::optional<HandSighting> HandReader::read(const cv::Mat& frame) {
             if (!searched_) search();
         }
     }
-    for (size_t i = 0; !seen && i < std::min(palms.size(), kPalmsTried); ++i) seen = lookAt(*bgr, palms[i], crop);
+    for (size_t i = 0; !seen && i < std::min(palms.size(), kPalmsTried); ++i)
+        seen = lookAt(*bgr, palms[i], crop);
     if (!seen) {
         tracked_.reset();
         return {};
     }
     tracked_ = followHand(crop, seen->landmarks);
     const float degrees = float(crop.rotation * 180 / M_PI);
-    view_ = ReaderView{cv::RotatedRect(crop.centre, cv::Size2f(crop.side, crop.side), degrees), seen->landmarks};
+    view_ =
+        ReaderView{cv::RotatedRect(crop.centre, cv::Size2f(crop.side, crop.side), degrees), seen->landmarks};
 
     HandSighting hand;
     hand.landmarks = seen->landmarks;

@@ -9,7 +9,8 @@
 
 namespace webcam {
 
-const char* const kUsage = R"(usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--landmarks lite|full]
+const char* const kUsage =
+    R"(usage: handview-camera [--camera N | --video FILE] [--port P | --stdout] [--landmarks lite|full]
                        [--preview] [--fixed-rest]
 Watches a camera and serves the hands it sees as a hand-tracking service on
 ws://127.0.0.1:P/v6.json, where the viewer finds it by itself.
@@ -36,24 +37,24 @@ HANDVIEW_MODELS=DIR reads the hand models from DIR.
 namespace {
 
 enum : int { kCamera = 256, kVideo, kPort, kStdout, kLandmarkModel, kPreview, kFixedRest };  // no short forms
-const option kOptions[] = {
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {"camera", required_argument, nullptr, kCamera},
-    {"video", required_argument, nullptr, kVideo},
-    {"port", required_argument, nullptr, kPort},
-    {"stdout", no_argument, nullptr, kStdout},
-    {"landmarks", required_argument, nullptr, kLandmarkModel},
-    {"preview", no_argument, nullptr, kPreview},
-    {"fixed-rest", no_argument, nullptr, kFixedRest},
-    {nullptr, 0, nullptr, 0}};
+const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
+                           {"version", no_argument, nullptr, 'V'},
+                           {"camera", required_argument, nullptr, kCamera},
+                           {"video", required_argument, nullptr, kVideo},
+                           {"port", required_argument, nullptr, kPort},
+                           {"stdout", no_argument, nullptr, kStdout},
+                           {"landmarks", required_argument, nullptr, kLandmarkModel},
+                           {"preview", no_argument, nullptr, kPreview},
+                           {"fixed-rest", no_argument, nullptr, kFixedRest},
+                           {nullptr, 0, nullptr, 0}};
 
 // A number from 0 to `max`, digits only; else `error` names the option.
 void number(const char* option, const char* text, int max, int& out, std::string& error) {
     char* end = nullptr;
     const long n = std::strtol(text, &end, 10);
     if (*text < '0' || *text > '9' || *end != '\0' || n > max)
-        error = std::string(option) + " takes a number from 0 to " + std::to_string(max) + ", not " + Leap::printable(text, 40);
+        error = std::string(option) + " takes a number from 0 to " + std::to_string(max) + ", not " +
+                Leap::printable(text, 40);
     else
         out = static_cast<int>(n);
 }
@@ -68,19 +69,35 @@ Options parseOptions(int argc, char** argv) {
     bool camera = false, port = false;
     for (const auto& [option, value] : read) {
         switch (option) {
-        case 'h': o.help = true; break;
-        case 'V': o.version = true; break;
-        case kCamera: number("--camera", value, 9999, o.camera, o.error), camera = true; break;
-        case kVideo: o.video = value; break;
-        case kPort: number("--port", value, 65535, o.port, o.error), port = true; break;
-        case kStdout: o.toStdout = true; break;
-        case kPreview: o.preview = true; break;
-        case kFixedRest: o.fixedRest = true; break;
-        case kLandmarkModel:
-            if (std::strcmp(value, "lite") != 0 && std::strcmp(value, "full") != 0)
-                o.error = "--landmarks takes lite or full, not " + Leap::printable(value, 40);
-            o.models.landmarks = value[0] == 'f' ? ModelSize::full : ModelSize::lite;
-            break;
+            case 'h':
+                o.help = true;
+                break;
+            case 'V':
+                o.version = true;
+                break;
+            case kCamera:
+                number("--camera", value, 9999, o.camera, o.error), camera = true;
+                break;
+            case kVideo:
+                o.video = value;
+                break;
+            case kPort:
+                number("--port", value, 65535, o.port, o.error), port = true;
+                break;
+            case kStdout:
+                o.toStdout = true;
+                break;
+            case kPreview:
+                o.preview = true;
+                break;
+            case kFixedRest:
+                o.fixedRest = true;
+                break;
+            case kLandmarkModel:
+                if (std::strcmp(value, "lite") != 0 && std::strcmp(value, "full") != 0)
+                    o.error = "--landmarks takes lite or full, not " + Leap::printable(value, 40);
+                o.models.landmarks = value[0] == 'f' ? ModelSize::full : ModelSize::lite;
+                break;
         }
     }
     if (camera && o.video) o.error = "--camera and --video exclude each other";

@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kSide = 192;
 constexpr int kAnchors = 2016;
-constexpr int kValues = 18;           // box centre and size, then 7 keypoints
+constexpr int kValues = 18;  // box centre and size, then 7 keypoints
 constexpr float kMinScore = 0.5f;
 constexpr float kSameHandIoU = 0.3f;  // overlapping finds are one palm
 
@@ -37,11 +37,13 @@ std::string PalmDetector::load(const std::string& path) {
 std::vector<Palm> PalmDetector::detect(const cv::Mat& bgr) {
     const float side = float(std::max(bgr.cols, bgr.rows));
     const float scale = kSide / side;
-    const cv::Size fitted(std::max(1, int(std::lround(bgr.cols * scale))), std::max(1, int(std::lround(bgr.rows * scale))));
+    const cv::Size fitted(std::max(1, int(std::lround(bgr.cols * scale))),
+                          std::max(1, int(std::lround(bgr.rows * scale))));
     const cv::Point2f pad((kSide - fitted.width) / 2.0f, (kSide - fitted.height) / 2.0f);
     square_.create(kSide, kSide, CV_8UC3);
     square_.setTo(cv::Scalar::all(0));
-    cv::resize(bgr, square_(cv::Rect(cv::Point(int(pad.x), int(pad.y)), fitted)), fitted, 0, 0, cv::INTER_AREA);
+    cv::resize(bgr, square_(cv::Rect(cv::Point(int(pad.x), int(pad.y)), fitted)), fitted, 0, 0,
+               cv::INTER_AREA);
     cv::cvtColor(square_, rgb_, cv::COLOR_BGR2RGB);
     rgb_.convertTo(cv::Mat(kSide, kSide, CV_32FC3, model_.input()), CV_32F, 1 / 255.0);
     if (!model_.run()) return {};
@@ -62,7 +64,8 @@ std::vector<Palm> PalmDetector::detect(const cv::Mat& bgr) {
         const cv::Point2f c = toImage(a.x + r[0] / kSide, a.y + r[1] / kSide);
         const cv::Point2f size(r[2] / scale, r[3] / scale);
         p.box = cv::Rect2f(c.x - size.x / 2, c.y - size.y / 2, size.x, size.y);
-        for (int k = 0; k < 7; ++k) p.keypoints[k] = toImage(a.x + r[4 + 2 * k] / kSide, a.y + r[5 + 2 * k] / kSide);
+        for (int k = 0; k < 7; ++k)
+            p.keypoints[k] = toImage(a.x + r[4 + 2 * k] / kSide, a.y + r[5 + 2 * k] / kSide);
         if (p.box.area() > 0) found.push_back(p);
     }
     std::sort(found.begin(), found.end(), [](const Palm& a, const Palm& b) { return a.score > b.score; });
@@ -89,7 +92,8 @@ std::vector<Palm> PalmDetector::detect(const cv::Mat& bgr) {
         sum.score = found[i].score;
         palms.push_back(sum);
     }
-    std::sort(palms.begin(), palms.end(), [](const Palm& a, const Palm& b) { return a.box.area() > b.box.area(); });
+    std::sort(palms.begin(), palms.end(),
+              [](const Palm& a, const Palm& b) { return a.box.area() > b.box.area(); });
     return palms;
 }
 

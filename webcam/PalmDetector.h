@@ -12,7 +12,7 @@
 namespace webcam {
 
 struct Palm {
-    cv::Rect2f box;                         // source-image pixels
+    cv::Rect2f box;                        // source-image pixels
     std::array<cv::Point2f, 7> keypoints;  // 0 wrist, 2 base of the middle finger, ...
     float score = 0;
 };

@@ -121,11 +121,10 @@ struct TrackingServer::Session : std::enable_shared_from_this<Session> {
     void write() {
         writing = !queue.empty();
         if (!writing) return;
-        ws.async_write(asio::buffer(*queue.front().text),
-                       [self = shared_from_this()](error_code ec, size_t) {
-                           self->queue.pop_front();
-                           ec ? self->close() : self->write();
-                       });
+        ws.async_write(asio::buffer(*queue.front().text), [self = shared_from_this()](error_code ec, size_t) {
+            self->queue.pop_front();
+            ec ? self->close() : self->write();
+        });
     }
 
     void close() {

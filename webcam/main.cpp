@@ -47,8 +47,8 @@ std::string modelDirectory() {
 
 // The libraries a bug report needs: OpenCV as loaded; XNNPACK as built, since it cannot say.
 void printVersion() {
-    std::printf("handview-camera %s\nOpenCV %s, XNNPACK %s (built with)\n", HANDVIEW_VERSION, cv::getVersionString().c_str(),
-                HANDVIEW_XNNPACK_VERSION);
+    std::printf("handview-camera %s\nOpenCV %s, XNNPACK %s (built with)\n", HANDVIEW_VERSION,
+                cv::getVersionString().c_str(), HANDVIEW_XNNPACK_VERSION);
 }
 }  // namespace
 
@@ -129,10 +129,11 @@ int main(int argc, char** argv) {
             const double readerMs = double(nowUs() - start) / 1e3;
             const int delivered = int(1 + capture->dropped() - dropped);
             dropped = capture->dropped();
-            const PreviewFrame shown{frame.image, frame.timestampUs, delivered, readerMs, reader.lastView(), hand};
+            const PreviewFrame shown{frame.image, frame.timestampUs, delivered,
+                                     readerMs,    reader.lastView(), hand};
             status.add(shown);
-            std::string message =
-                frameMessage(id, frame.timestampUs, hand ? &*hand : nullptr, filter.handId(), status.warning());
+            std::string message = frameMessage(id, frame.timestampUs, hand ? &*hand : nullptr,
+                                               filter.handId(), status.warning());
             if (!o.toStdout) {
                 server.send(std::move(message));
             } else if (std::printf("%s\n", message.c_str()) < 0 || std::fflush(stdout) != 0) {
@@ -147,13 +148,14 @@ int main(int argc, char** argv) {
                 if (const auto end = serve()) return *end;
             } catch (const cv::Exception& e) {  // a picture no check here foresaw: the service goes on
                 if (!std::exchange(saidSkipped, true))
-                    consoleLine("skipped a frame that OpenCV cannot take (" + e.err + "); others like it go without a line");
+                    consoleLine("skipped a frame that OpenCV cannot take (" + e.err +
+                                "); others like it go without a line");
             }
             if (rests && !server.watched()) break;
         }
         if (!rests || stopRequested) return 0;
-        restLine.say(0, std::string("no client left: ") + (o.video ? "the video stops" : "the camera is closed") +
-                            " until one connects");
+        restLine.say(0, std::string("no client left: ") +
+                            (o.video ? "the video stops" : "the camera is closed") + " until one connects");
     }
     return 0;
 }

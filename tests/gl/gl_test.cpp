@@ -25,7 +25,8 @@ class OnMesa : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        ASSERT_NE(window = SDL_CreateWindow("gl test", 0, 0, 64, 64, SDL_WINDOW_OPENGL), nullptr) << SDL_GetError();
+        ASSERT_NE(window = SDL_CreateWindow("gl test", 0, 0, 64, 64, SDL_WINDOW_OPENGL), nullptr)
+            << SDL_GetError();
         ASSERT_NE(SDL_GL_CreateContext(window), nullptr) << SDL_GetError();
         glewExperimental = GL_TRUE;
         ASSERT_EQ(glewInit(), static_cast<GLenum>(GLEW_OK));
@@ -58,20 +59,31 @@ std::vector<fake::HandSpec> handsAt(long n) {
                         {0.25f * w, -1, 0.2f * std::cos(t)},
                         {{-55, 200, 75}, {-25, 205, 20}, {0, 205, 10}, {25, 205, 18}}};
     switch (n / 30 % 8) {
-        case 0: return {};
-        case 1: return {{{0, 200, 100}, {0, -1, 0}, {}}};
-        case 2: return {point};
-        case 3: return {{{0, 200, 100}, {0, -1, 0}, {{2000 * w, 2000, -3000}, {0, 200, 50}}}};
-        case 4: return {open};
-        case 5: open.palmPosition = {2000 * w, 200 + 2000 * w, 100 - 3000 * w}; return {open};
-        case 6: open.palmNormal = {0, float(n % 3) - 1, 0}; return {open};
-        default: return {open, point};
+        case 0:
+            return {};
+        case 1:
+            return {{{0, 200, 100}, {0, -1, 0}, {}}};
+        case 2:
+            return {point};
+        case 3:
+            return {{{0, 200, 100}, {0, -1, 0}, {{2000 * w, 2000, -3000}, {0, 200, 50}}}};
+        case 4:
+            return {open};
+        case 5:
+            open.palmPosition = {2000 * w, 200 + 2000 * w, 100 - 3000 * w};
+            return {open};
+        case 6:
+            open.palmNormal = {0, float(n % 3) - 1, 0};
+            return {open};
+        default:
+            return {open, point};
     }
 }
 }  // namespace
 
 TEST_F(OnMesa, EachAttributeIsPointedAtTheLocationOfItsMeaningForTheDrawOnly) {
-    const std::pair<std::vector<AttribFormat>, std::vector<intptr_t>> cases[] = {  // byte offsets by location, -1: off
+    const std::pair<std::vector<AttribFormat>, std::vector<intptr_t>> cases[] = {
+        // byte offsets by location, -1: off
         {{{GL_FLOAT, 3, 0}, {GL_FLOAT, 2, 3}}, {0, -1, -1, 12}},
         {{{GL_FLOAT, 3, 0}, {GL_FLOAT, 3, 1}, {GL_FLOAT, 3, 2}, {GL_FLOAT, 2, 3}}, {0, 12, 24, 36}}};
     for (const auto& [layout, offsets] : cases) {
@@ -89,14 +101,16 @@ TEST_F(OnMesa, EachAttributeIsPointedAtTheLocationOfItsMeaningForTheDrawOnly) {
             void* offset = nullptr;
             glGetVertexAttribPointerv(i, GL_VERTEX_ATTRIB_ARRAY_POINTER, &offset);
             const bool on = i < 4 && offsets[i] >= 0;
-            EXPECT_EQ(std::make_tuple(attribute(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED), on ? attribute(i, GL_VERTEX_ATTRIB_ARRAY_STRIDE) : 0,
-                                      on ? offset : nullptr),
-                      std::make_tuple(GLint(on), on ? GLint(offsets.back()) + 8 : 0,
-                                      on ? reinterpret_cast<void*>(offsets[i]) : nullptr))
+            EXPECT_EQ(
+                std::make_tuple(attribute(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED),
+                                on ? attribute(i, GL_VERTEX_ATTRIB_ARRAY_STRIDE) : 0, on ? offset : nullptr),
+                std::make_tuple(GLint(on), on ? GLint(offsets.back()) + 8 : 0,
+                                on ? reinterpret_cast<void*>(offsets[i]) : nullptr))
                 << "location " << i;
         }
         drawIndexed(vertices, indices);
-        for (GLuint i = 0; i < 8; ++i) EXPECT_EQ(attribute(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED), GL_FALSE) << "location " << i;
+        for (GLuint i = 0; i < 8; ++i)
+            EXPECT_EQ(attribute(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED), GL_FALSE) << "location " << i;
     }
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
@@ -107,18 +121,23 @@ TEST_F(OnMesa, InputDevicesShareTheWindowWithoutGrabsAndSdlKeepsItsKeys) {
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
     ASSERT_TRUE(SDL_GetWindowWMInfo(window, &info));
-    EXPECT_EQ(params, (std::multimap<std::string, std::string>{{"WINDOW", std::to_string(info.info.x11.window)}, {"x11_keyboard_grab", "false"},
-                                      {"x11_mouse_grab", "false"}, {"x11_mouse_hide", "false"}}));
+    EXPECT_EQ(params,
+              (std::multimap<std::string, std::string>{{"WINDOW", std::to_string(info.info.x11.window)},
+                                                       {"x11_keyboard_grab", "false"},
+                                                       {"x11_mouse_grab", "false"},
+                                                       {"x11_mouse_hide", "false"}}));
     OisInput input;
     input.open(window);
     ASSERT_TRUE(input.mouse != nullptr && input.keyboard != nullptr);
     Bool detectable = False;  // on OIS's own connection, which only the XOpenDisplay wrapper sees
-    EXPECT_TRUE(lastOisDisplay() != info.info.x11.display && XkbGetDetectableAutoRepeat(lastOisDisplay(), &detectable) && detectable);
+    EXPECT_TRUE(lastOisDisplay() != info.info.x11.display &&
+                XkbGetDetectableAutoRepeat(lastOisDisplay(), &detectable) && detectable);
 }
 
 // scripts/soak runs it longer: HANDVIEW_SOAK_SECONDS.
 TEST(Soak, EveryKindOfHandKeepsTheViewFiniteUploadedInItsFrameAndMemoryFlat) {
-    const double seconds = std::getenv("HANDVIEW_SOAK_SECONDS") ? std::atof(std::getenv("HANDVIEW_SOAK_SECONDS")) : 8;
+    const double seconds =
+        std::getenv("HANDVIEW_SOAK_SECONDS") ? std::atof(std::getenv("HANDVIEW_SOAK_SECONDS")) : 8;
     ASSERT_EQ(chdir(HANDVIEW_SOURCE_DIR), 0);
     auto app = std::make_unique<App>();
     ASSERT_TRUE(app->init());
@@ -142,11 +161,13 @@ TEST(Soak, EveryKindOfHandKeepsTheViewFiniteUploadedInItsFrameAndMemoryFlat) {
         // Also finite: NaN equals nothing.
         ASSERT_EQ(uploaded, std::vector<float>(mvp.m, mvp.m + 16)) << "frame " << frames;
         ASSERT_EQ(light, (std::vector<float>{float(app->light.position.x), float(app->light.position.y),
-                                             float(app->light.position.z)})) << "frame " << frames;
+                                             float(app->light.position.z)}))
+            << "frame " << frames;
         long& kb = elapsed < seconds / 3 ? firstKb : laterKb;
         if (frames % 100 == 0) kb = std::max(kb, residentKb());
     }
-    std::printf("soak: %ld frames in %.0f s, resident %ld kB in the first third, at most %ld kB after\n", frames, seconds, firstKb, laterKb);
+    std::printf("soak: %ld frames in %.0f s, resident %ld kB in the first third, at most %ld kB after\n",
+                frames, seconds, firstKb, laterKb);
 #if !defined(__SANITIZE_ADDRESS__)  // its quarantine holds freed memory; LeakSanitizer checks instead
     EXPECT_LT(laterKb - firstKb, 5 * 1024) << "resident memory grew over " << frames << " frames";
 #endif
@@ -162,10 +183,15 @@ TEST(Windowed, DroppedModelReplacesTheShownOneABadOneKeepsItAndTheViewFollowsRes
     std::tie(app->windowWidth, app->windowHeight) = std::make_pair(320, 200);
     ASSERT_TRUE(app->init());
     app->camera.position = {1.0f, 0.5f, 3.0f};
-    const struct { const char* file; size_t parts; const char* says; } drops[] = {
+    const struct {
+        const char* file;
+        size_t parts;
+        const char* says;
+    } drops[] = {
         {"tests/data/models/nodes.gltf", 6, "Loaded tests/data/models/nodes.gltf: 6 parts, 60 triangles"},
         {"README.md", 6, "handview: cannot open README.md: no importer here reads .md files\n"},
-        {"tests/data/models/RecursiveNodes.gltf", 6, "handview: cannot import tests/data/models/RecursiveNodes.gltf: "},
+        {"tests/data/models/RecursiveNodes.gltf", 6,
+         "handview: cannot import tests/data/models/RecursiveNodes.gltf: "},
         {"obj/shapes.obj", 7, "Loaded obj/shapes.obj: 7 parts, 4844 triangles, imported in "}};
     for (const auto& drop : drops) {
         testing::internal::CaptureStdout();
@@ -176,13 +202,16 @@ TEST(Windowed, DroppedModelReplacesTheShownOneABadOneKeepsItAndTheViewFollowsRes
         SDL_PushEvent(&event);
         app->pollEvents();
         app->step();
-        const std::string said = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+        const std::string said =
+            testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
         EXPECT_NE(said.find(drop.says), std::string::npos) << said;
         EXPECT_EQ(app->mesh.parts.size(), drop.parts) << drop.file;
-        EXPECT_EQ(std::make_tuple(app->camera.position.x, app->camera.position.y, app->camera.position.z), std::make_tuple(1.0f, 0.5f, 3.0f));
+        EXPECT_EQ(std::make_tuple(app->camera.position.x, app->camera.position.y, app->camera.position.z),
+                  std::make_tuple(1.0f, 0.5f, 3.0f));
     }
     SDL_SetWindowSize(app->window, 400, 300);
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60); app->camera.viewWidth != 400 && std::chrono::steady_clock::now() < end;)
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         app->camera.viewWidth != 400 && std::chrono::steady_clock::now() < end;)
         app->pollEvents();
     GLint viewport[4] = {};
     glGetIntegerv(GL_VIEWPORT, viewport);

@@ -151,7 +151,8 @@ TEST(Protocol, TheViewerReadsWhatTheServiceSends) {
         {-12.5, 230.25, 80}, {0.5, -0.75, 0.25}, {0, 0, -1}, {}, {true, true, false, true, false}};
     hand.tips = {{{-40, 300, 0}, {-20, 310, -5.5}, {0, 320, -10}, {20, 310, -5}, {40, 290, 0.25}}};
     const std::tuple<const webcam::ControllerHand*, std::string, const char*> cases[] = {
-        {&hand, "", "5 -12.5,230.25,80 0.5,-0.75,0.25 -40,300,0 -20,310,-5.5 20,310,-5"},  // the extended fingers
+        {&hand, "",
+         "5 -12.5,230.25,80 0.5,-0.75,0.25 -40,300,0 -20,310,-5.5 20,310,-5"},  // the extended fingers
         {nullptr, "too dark \"\n", "5 0,0,0 0,0,0"}};  // no hand, the service's warning
     for (const auto& [sent, warning, read] : cases) {
         const Frame frame = toFrame(decodeMessage(webcam::frameMessage(9, 5000, sent, 3, warning)), 0);
@@ -312,9 +313,12 @@ TEST(TrackerText, AddressesParseAndOutsideTextPrintsOnOneLine) {
         {"a\nb\r\x1b[2J\x7f", R"(a\x0Ab\x0D\x1B[2J\x7F)"},
         {"\xC2\x9B[1m \xFF \xE2\x82", R"(\xC2\x9B[1m \xFF \xE2\x82)"},  // a C1 control, broken UTF-8
         // overlong forms, a surrogate, past U+10FFFF; the last of each length passes
-        {"\xE0\x80\x80 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80", R"(\xE0\x80\x80 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80)"},
-        {"\xDF\xBF \xEF\xBF\xBF \xF4\x8F\xBF\xBF a\xE2\x80\xAE" "b\xE2\x81\xA6 \xE2\x80\x8F",
-         "\xDF\xBF \xEF\xBF\xBF \xF4\x8F\xBF\xBF " R"(a\u{202E}b\u{2066} \u{200F})"},  // and the bidirectional controls
+        {"\xE0\x80\x80 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80",
+         R"(\xE0\x80\x80 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80)"},
+        {"\xDF\xBF \xEF\xBF\xBF \xF4\x8F\xBF\xBF a\xE2\x80\xAE"
+         "b\xE2\x81\xA6 \xE2\x80\x8F",
+         "\xDF\xBF \xEF\xBF\xBF \xF4\x8F\xBF\xBF "
+         R"(a\u{202E}b\u{2066} \u{200F})"},  // and the bidirectional controls
         {std::string(81, 'x'), std::string(80, 'x') + "..."}};
     for (const auto& [text, shown] : texts) EXPECT_EQ(printable(text), shown);
 }

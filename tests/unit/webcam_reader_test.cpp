@@ -58,8 +58,9 @@ TEST(WebcamReader, ReadsAStillPhotoWithinThreeFramesAndHoldsIt) {
         EXPECT_EQ(third.has_value(), std::string(c.photo) != "no-hand.jpg") << c.photo;
     }
     // A hand is being followed: too large a frame for OpenCV's warps comes first.
-    for (const cv::Mat& odd : {cv::Mat(2, 32767, CV_8UC3), cv::Mat(), cv::Mat(1, 1, CV_8UC3), cv::Mat(4, 9000, CV_8UC1, cv::Scalar(9)),
-                               cv::Mat(64, 64, CV_8UC2), cv::Mat(64, 64, CV_32FC3)})
+    for (const cv::Mat& odd :
+         {cv::Mat(2, 32767, CV_8UC3), cv::Mat(), cv::Mat(1, 1, CV_8UC3),
+          cv::Mat(4, 9000, CV_8UC1, cv::Scalar(9)), cv::Mat(64, 64, CV_8UC2), cv::Mat(64, 64, CV_32FC3)})
         EXPECT_FALSE(reader.read(odd)) << odd.size << " type " << odd.type();
 }
 
@@ -69,21 +70,29 @@ TEST(WebcamReader, ReadsAStillPhotoWithinThreeFramesAndHoldsIt) {
 TEST(WebcamReader, ModelsComputeWhatTheNumpyEvaluationComputes) {
     const std::string data = HANDVIEW_SOURCE_DIR "/tests/data/model-outputs/";
     const std::tuple<const char*, size_t, std::vector<webcam::TfliteModel::Shape>> models[] = {
-        {"palm_detection_lite", 192, {{1, 2016, 18}, {1, 2016, 1}}}, {"hand_landmark_lite", 224, {{1, 63}, {1, 1}, {1, 1}, {1, 63}}}};
+        {"palm_detection_lite", 192, {{1, 2016, 18}, {1, 2016, 1}}},
+        {"hand_landmark_lite", 224, {{1, 63}, {1, 1}, {1, 1}, {1, 63}}}};
     for (const auto& [name, side, outputs] : models) {
         webcam::TfliteModel model;
-        ASSERT_EQ(model.load(std::string(HANDVIEW_WEBCAM_MODELS "/") + name + ".tflite", {1, side, side, 3}, outputs), "");
+        ASSERT_EQ(model.load(std::string(HANDVIEW_WEBCAM_MODELS "/") + name + ".tflite", {1, side, side, 3},
+                             outputs),
+                  "");
         cv::Mat rgb;
         cv::cvtColor(cv::imread(data + "five-" + std::to_string(side) + ".png"), rgb, cv::COLOR_BGR2RGB);
         rgb.convertTo(cv::Mat(int(side), int(side), CV_32FC3, model.input()), CV_32F, 1 / 255.0);
         ASSERT_TRUE(model.run());
         std::ifstream numpy(data + "five." + name + ".f32", std::ios::binary);
         for (size_t k = 0; k < outputs.size(); ++k) {
-            std::vector<float> expected(size_t(std::accumulate(outputs[k].begin(), outputs[k].end(), 1, std::multiplies<>())));
-            ASSERT_TRUE(numpy.read(reinterpret_cast<char*>(expected.data()), std::streamsize(expected.size() * 4))) << name;
+            std::vector<float> expected(
+                size_t(std::accumulate(outputs[k].begin(), outputs[k].end(), 1, std::multiplies<>())));
+            ASSERT_TRUE(
+                numpy.read(reinterpret_cast<char*>(expected.data()), std::streamsize(expected.size() * 4)))
+                << name;
             float worst = 0, scale = 1e-6f;
             for (size_t i = 0; i < expected.size(); ++i)
-                worst = std::max(worst, std::isnan(model.output(k)[i]) ? INFINITY : std::abs(model.output(k)[i] - expected[i])),
+                worst = std::max(worst, std::isnan(model.output(k)[i])
+                                            ? INFINITY
+                                            : std::abs(model.output(k)[i] - expected[i])),
                 scale = std::max(scale, std::abs(expected[i]));
             EXPECT_LE(worst, 1e-3f * scale) << name << " output " << k;
         }
@@ -95,19 +104,26 @@ TEST(WebcamReader, ModelsComputeWhatTheNumpyEvaluationComputes) {
 struct Grown : tflite::ModelT {
     std::vector<webcam::TfliteModel::Shape> outs{{1, 63}, {1, 1}, {1, 1}, {1, 63}};
     std::vector<std::unique_ptr<tflite::TensorT>>& tensors() { return subgraphs[0]->tensors; }
-    int32_t conv(int32_t from, int32_t kernel, int32_t stride, int32_t channels, int32_t side, bool read = true) {
+    int32_t conv(int32_t from, int32_t kernel, int32_t stride, int32_t channels, int32_t side,
+                 bool read = true) {
         const int32_t depth = tensors()[size_t(from)]->shape[3], w = int32_t(tensors().size());
-        for (const std::vector<int32_t>& shape : {std::vector<int32_t>{channels, kernel, kernel, depth}, {1, side, side, channels}})
+        for (const std::vector<int32_t>& shape :
+             {std::vector<int32_t>{channels, kernel, kernel, depth}, {1, side, side, channels}})
             tensors().emplace_back(new tflite::TensorT)->shape = shape;
         tensors()[size_t(w)]->buffer = uint32_t(buffers.size());
-        buffers.emplace_back(new tflite::BufferT)->data.resize(size_t(channels * kernel * kernel * depth) * 4);
-        operator_codes.emplace_back(new tflite::OperatorCodeT)->deprecated_builtin_code = tflite::BuiltinOperator_CONV_2D;
+        buffers.emplace_back(new tflite::BufferT)
+            ->data.resize(size_t(channels * kernel * kernel * depth) * 4);
+        operator_codes.emplace_back(new tflite::OperatorCodeT)->deprecated_builtin_code =
+            tflite::BuiltinOperator_CONV_2D;
         auto& op = *subgraphs[0]->operators.emplace_back(new tflite::OperatorT);
         op.opcode_index = uint32_t(operator_codes.size() - 1), op.inputs = {from, w}, op.outputs = {w + 1};
         tflite::Conv2DOptionsT o;
-        o.padding = stride == 1 ? tflite::Padding_SAME : tflite::Padding_VALID, o.stride_w = o.stride_h = stride;
+        o.padding = stride == 1 ? tflite::Padding_SAME : tflite::Padding_VALID,
+        o.stride_w = o.stride_h = stride;
         op.builtin_options.Set(o);
-        if (read) subgraphs[0]->outputs.push_back(w + 1), outs.push_back({1, size_t(side), size_t(side), size_t(channels)});
+        if (read)
+            subgraphs[0]->outputs.push_back(w + 1),
+                outs.push_back({1, size_t(side), size_t(side), size_t(channels)});
         return w + 1;
     }
 };
@@ -125,22 +141,27 @@ TEST(WebcamReader, ModelThatCannotBeLoadedIsOneLineNamingIt) {
         return *m.tensors()[size_t((in ? o.inputs : o.outputs)[size_t(k)])];
     };
     const std::tuple<std::function<void(Grown&)>, std::function<void(std::string&)>, std::string> cases[] = {
-        {nullptr, [](std::string& f) { f.resize(f.size() / 2); }, "not a TFLite model, or a damaged one"},  // truncated
-        {nullptr, [](std::string& f) { f[3] = 0x7f; }, "not a TFLite model, or a damaged one"},  // the root offset far out
+        {nullptr, [](std::string& f) { f.resize(f.size() / 2); },
+         "not a TFLite model, or a damaged one"},  // truncated
+        {nullptr, [](std::string& f) { f[3] = 0x7f; },
+         "not a TFLite model, or a damaged one"},  // the root offset far out
         {[&](Grown& m) { at(m, 2, true, 0).shape[1] = 128; }, nullptr, "not the expected model (its input)"},
         {[&](Grown& m) { at(m, 2, false, 0).shape[2] = 97; }, nullptr,
          "operator 2 (CONV_2D): an output of shape [1x112x97x24] where the operator gives [1x112x112x24]"},
-        {[&](Grown& m) { at(m, 2, false, 0).buffer = 1u << 30; }, nullptr, "operator 2 (CONV_2D): a tensor's buffer index out of range"},
-        {[&](Grown& m) { at(m, 2, false, 0).shape.assign(4, 65536); }, nullptr, "a tensor's element count of 4294967296, over the limit of 67108864"},
+        {[&](Grown& m) { at(m, 2, false, 0).buffer = 1u << 30; }, nullptr,
+         "operator 2 (CONV_2D): a tensor's buffer index out of range"},
+        {[&](Grown& m) { at(m, 2, false, 0).shape.assign(4, 65536); }, nullptr,
+         "a tensor's element count of 4294967296, over the limit of 67108864"},
         {[&](Grown& m) { at(m, 0, true, 0).buffer = at(m, 1, true, 0).buffer; }, nullptr,
          "operator 0 (DEQUANTIZE): a weight buffer of the wrong size"},
-        {[](Grown& m) { m.operator_codes[0]->deprecated_builtin_code = tflite::BuiltinOperator_SOFTMAX; }, nullptr,
-         "operator 2 (SOFTMAX): this runtime does not run it"},
+        {[](Grown& m) { m.operator_codes[0]->deprecated_builtin_code = tflite::BuiltinOperator_SOFTMAX; },
+         nullptr, "operator 2 (SOFTMAX): this runtime does not run it"},
         {[](Grown& m) { m.conv(0, 1, 1, 1, 224, false); }, nullptr,
          "tensor " + std::to_string(model->subgraphs[0]->tensors.size() + 1) + " is computed but never read"},
-        {[](Grown& m) { m.subgraphs[0]->outputs[2] = m.subgraphs[0]->outputs[1], m.outs[2] = m.outs[1]; }, nullptr,
-         "an output named twice"},
-        {[](Grown& m) { m.conv(0, 1, 1, 400, 224); }, nullptr, "the tensors alive at once need 77 MB, 13 MB over the budget of 64 MB"},
+        {[](Grown& m) { m.subgraphs[0]->outputs[2] = m.subgraphs[0]->outputs[1], m.outs[2] = m.outs[1]; },
+         nullptr, "an output named twice"},
+        {[](Grown& m) { m.conv(0, 1, 1, 400, 224); }, nullptr,
+         "the tensors alive at once need 77 MB, 13 MB over the budget of 64 MB"},
         {[](Grown& m) { m.conv(m.conv(0, 4, 4, 1024, 56), 1, 1, 1024, 56); }, nullptr,
          "a run's multiply-adds need 3588 million, 1588 million over the budget of 2000 million"},
         {[](Grown& m) { m.conv(0, 64, 1, 1, 224); }, nullptr,

@@ -81,7 +81,7 @@ TEST(WebcamService, StillHandIsSteadiedMovingHandFollowedFingerChangesComeThroug
         const float x = filter.next(i % 2 ? b : a, i * 33333)->palmPosition.x;
         if (i >= 10) low = std::min(low, x), high = std::max(high, x);
     }
-    EXPECT_LT(high - low, 2);  // 1.5 mm as tuned
+    EXPECT_LT(high - low, 2);                                                           // 1.5 mm as tuned
     for (int i = 20; i < 50; ++i, b.palmPosition.x += 3.3f) filter.next(b, i * 33333);  // moving 100 mm/s
     EXPECT_GT(filter.next(b, 1666666)->palmPosition.x, b.palmPosition.x - 3.3f) << "followed within a frame";
     point.extended = {false, true, false, false, false};
