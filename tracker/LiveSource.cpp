@@ -80,19 +80,25 @@ private:
             connect();
         }
         Connection& c = *connection_;
+        bool drained = false;  // everything that had arrived was handled
         // An error escaping a handler ends the connection: none is left half-open.
         try {
             c.io.restart();
             const Clock::time_point budgetEnd = now + kPollBudget;
-            for (int i = 0;
-                 i < kMaxHandlersPerPoll && !c.failed && Clock::now() < budgetEnd && c.io.poll_one(); ++i) {
+            for (int i = 0; i < kMaxHandlersPerPoll && !c.failed && Clock::now() < budgetEnd; ++i) {
+                if (!c.io.poll_one()) {
+                    drained = true;
+                    break;
+                }
             }
         } catch (...) {
             lost(c, "an error while reading it");
         }
-        // Judged after reading what has arrived: a slow frame must not cost a connection whose
-        // handshake came meanwhile.
-        if (!c.open && !c.failed && now - c.started > kHandshakeLimit)
+        // Judged once what has arrived is read: a slow frame, or a slow machine whose poll budget
+        // ran out halfway through the answer, must not cost a connection whose handshake came
+        // meanwhile. Twice the limit bounds a peer that keeps the context busy.
+        const auto waited = now - c.started;
+        if (!c.open && !c.failed && waited > kHandshakeLimit && (drained || waited > 2 * kHandshakeLimit))
             fail(c, c.answered ? kNotWebSocket : kUnreachable,
                  url_ + (c.answered ? " accepted but gave no WebSocket handshake within 2 s"
                                     : " did not answer within 2 s"));
