@@ -1,11 +1,13 @@
 // Real OpenGL (Mesa) and X on the suite's display: attribute state around a draw, the input devices
 // on an SDL window, and every kind of hand played through the whole App in this process.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <tuple>
@@ -183,22 +185,34 @@ TEST(Windowed, DroppedModelReplacesTheShownOneABadOneKeepsItAndTheViewFollowsRes
     std::tie(app->windowWidth, app->windowHeight) = std::make_pair(320, 200);
     ASSERT_TRUE(app->init());
     app->camera.position = {1.0f, 0.5f, 3.0f};
+    // What cannot be drawn is one line and keeps what is shown.
+    const std::string odd = testing::TempDir() + "handview-drops-" + std::to_string(getpid());
+    std::filesystem::create_directory(odd);
+    ASSERT_EQ(mkfifo((odd + "/pipe.obj").c_str(), 0600), 0);
+    std::ofstream(odd + "/empty.stl");
+    std::ofstream(odd + "/cut.stl") << std::string(80, '\0') << std::string("\xE8\x03\0\0", 4)
+                                    << std::string(200, '\0');  // a binary STL of 1000 triangles, cut
     const struct {
-        const char* file;
+        std::string file;
         size_t parts;
-        const char* says;
+        std::string says;
     } drops[] = {
         {"tests/data/models/nodes.gltf", 6, "Loaded tests/data/models/nodes.gltf: 6 parts, 60 triangles"},
         {"README.md", 6, "handview: cannot open README.md: no importer here reads .md files\n"},
         {"tests/data/models/RecursiveNodes.gltf", 6,
-         "handview: cannot import tests/data/models/RecursiveNodes.gltf: "},
+         "handview: cannot import tests/data/models/RecursiveNodes.gltf: GLTF: "},
+        {odd + "/missing.glb", 6, "missing.glb: No such file or directory\n"},
+        {odd, 6, ": it is a directory, not a file\n"},
+        {odd + "/pipe.obj", 6, "pipe.obj: it is a named pipe, not a file\n"},
+        {odd + "/empty.stl", 6, "empty.stl: it is empty\n"},
+        {odd + "/cut.stl", 6, "cut.stl: Failed to determine STL storage representation"},
         {"obj/shapes.obj", 7, "Loaded obj/shapes.obj: 7 parts, 4844 triangles, imported in "}};
     for (const auto& drop : drops) {
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         SDL_Event event{};
         event.type = SDL_DROPFILE;
-        event.drop.file = SDL_strdup(drop.file);
+        event.drop.file = SDL_strdup(drop.file.c_str());
         SDL_PushEvent(&event);
         app->pollEvents();
         app->step();
@@ -218,4 +232,5 @@ TEST(Windowed, DroppedModelReplacesTheShownOneABadOneKeepsItAndTheViewFollowsRes
     EXPECT_EQ(std::vector<GLint>(viewport, viewport + 4), (std::vector<GLint>{0, 0, 400, 300}));
     EXPECT_EQ(app->camera.viewHeight, 300.0f);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    std::filesystem::remove_all(odd);
 }

@@ -12,7 +12,7 @@
 
 #include "webcam/HandReader.h"
 #include "webcam/TfliteModel.h"
-#include "webcam/schema_generated.h"
+#include "webcam/schema_object.h"
 
 namespace {
 
