@@ -32,7 +32,7 @@
 #   --exit CODE           expected exit code (0)
 #   --out RE, --no-out RE standard output must (not) match; --err RE: standard error must match,
 #                         and without it be empty. Neither may hold a sanitizer report.
-# CMake: handview_case(NAME options...) in tests/CMakeLists.txt.
+# CMake: add_case(KIND NAME options...) in tests/CMakeLists.txt.
 import argparse, os, pty, re, shlex, shutil, signal, socket, subprocess, sys, tempfile, threading, time
 
 TIMEOUT = 120.0  # a ceiling for any one event; cases end as soon as theirs has come

@@ -45,20 +45,19 @@ GLint attribute(GLuint location, GLenum what) {
     return value;
 }
 
+// Under ASan, resident memory holds the quarantine of freed blocks: the allocator's live bytes instead.
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" size_t __sanitizer_get_current_allocated_bytes();  // GCC ships the runtime, not its header
-#endif
-
-// Under ASan, resident memory holds the quarantine of freed blocks: the allocator's live bytes instead.
 long memoryKb() {
-#if defined(__SANITIZE_ADDRESS__)
     return long(__sanitizer_get_current_allocated_bytes() / 1024);
+}
 #else
+long memoryKb() {
     long size = 0, pages = 0;
     std::ifstream("/proc/self/statm") >> size >> pages;
     return pages * 4;
-#endif
 }
+#endif
 
 // Every kind of hand the tracker reports, in turn, a quarter second each at 120 frames a second:
 // none, a fist, pointing inside and far outside the tracked space, flying, flying far, palms
