@@ -194,7 +194,7 @@ bool WebcamSource::isConnected() {
     return live_ && live_->isConnected();
 }
 
+// The child is polled once a pass, in isConnected(), which the frame step asks first.
 Leap::Frame WebcamSource::frame(int history) {
-    advance();
     return live_ ? live_->frame(history) : Leap::Frame();
 }
