@@ -154,7 +154,7 @@ std::unique_ptr<Preview> Preview::open(bool camera, std::string& error) {
     }
     // Ctrl-C and SIGTERM end the service through its own handlers; SDL's would only queue an event.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    std::unique_ptr<Preview> p(new Preview(camera));
+    std::unique_ptr<Preview> p(new Preview);
     const bool video = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
     const std::string driver = video && SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
     if (driver == "offscreen" || driver == "dummy") {
@@ -168,7 +168,7 @@ std::unique_ptr<Preview> Preview::open(bool camera, std::string& error) {
         error = std::string("cannot open the preview window: ") + SDL_GetError();
         return nullptr;
     }
-    p->present(draw({}, p->status_, p->picture_));
+    p->present(draw({}, PreviewStatus(camera), p->picture_));
     return p;
 }
 
@@ -180,10 +180,9 @@ Preview::~Preview() {
     SDL_Quit();
 }
 
-bool Preview::show(const PreviewFrame& frame) {
-    status_.add(frame);
+bool Preview::show(const PreviewFrame& frame, const PreviewStatus& status) {
     if (!frame.picture.empty()) picture_ = frame.picture.size();
-    return present(draw(frame, status_, picture_));
+    return present(draw(frame, status, picture_));
 }
 
 bool Preview::present(const cv::Mat& canvas) {

@@ -64,11 +64,12 @@ public:
     Preview(const Preview&) = delete;
     Preview& operator=(const Preview&) = delete;
 
-    // False once the window is closed or Escape is pressed.
-    bool show(const PreviewFrame& frame);
+    // With what the service makes of the stream so far, which also goes out with the frames. False
+    // once the window is closed or Escape is pressed.
+    bool show(const PreviewFrame& frame, const PreviewStatus& status);
 
 private:
-    explicit Preview(bool camera) : status_(camera) {}
+    Preview() = default;
     bool present(const cv::Mat& canvas);
 
     SDL_Window* window_ = nullptr;
@@ -76,7 +77,6 @@ private:
     SDL_Texture* texture_ = nullptr;
     cv::Size size_;               // the window's
     cv::Size picture_{640, 480};  // the last picture's, kept while the camera is gone
-    PreviewStatus status_;
 };
 
 }  // namespace webcam

@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
             restLine.rearm();
         }
         if (!o.toStdout || !o.video) capture->startLive();
-        PreviewStatus status(!o.video);  // its warnings go out with the frames
+        PreviewStatus status(!o.video);  // its warnings go out with the frames; the preview shows it
         int64_t dropped = capture->dropped();
         // One frame read, served and shown; an exit code once the run is to end.
         const auto serve = [&]() -> std::optional<int> {
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
                 consoleLine("cannot write to standard output");
                 return 1;
             }
-            if (preview && !preview->show(shown)) return 0;
+            if (preview && !preview->show(shown, status)) return 0;
             return std::nullopt;
         };
         for (; capture->next(frame, stopRequested); ++id) {
