@@ -21,7 +21,7 @@ namespace {
 // No image taken decodes to more than this, so no file of one is larger.
 constexpr off_t kMaxImageFileBytes = off_t(kMaxImageSide) * kMaxImageSide * 4;
 
-// "*N", strictly digits (nine at most, so the number cannot overflow); null when it is not one.
+// "*N", strictly digits (nine at most, so the number cannot overflow); false when it is not one.
 bool embeddedIndex(const std::string& written, unsigned& index) {
     if (written.size() < 2 || written.size() > 10 || written[0] != '*') return false;
     index = 0;
